@@ -1,0 +1,68 @@
+#include "vexa/vcard/reader/card_session.h"
+
+#include <exception>
+#include <iostream>
+
+namespace vexa::vcard::reader {
+
+FrameResult CardSession::HandlePayload(const Bytes& payload) {
+  try {
+    if (payload.empty()) return {FrameResult::Action::kClose, {}, "empty frame"};
+    if (payload.size() == 1) return HandleControl(payload[0]);
+    return HandleCommand(payload);
+  } catch (const std::exception& e) {
+    return {FrameResult::Action::kClose, {}, std::string("internal error: ") + e.what()};
+  } catch (...) {
+    return {FrameResult::Action::kClose, {}, "internal error"};
+  }
+}
+
+FrameResult CardSession::HandleControl(uint8_t code) {
+  switch (static_cast<ControlCode>(code)) {
+    case ControlCode::kPowerOff:
+      m_card.PowerOff();
+      m_log.Note("power off");
+      return {};
+    case ControlCode::kPowerOn:
+      m_card.PowerOn();
+      m_log.Note("power on");
+      return {};
+    case ControlCode::kReset:
+      m_card.PowerOn();
+      m_log.Note("reset");
+      return {};
+    case ControlCode::kGetAtr: {
+      Bytes atr = m_card.Atr();
+      if (atr.empty() || atr.size() > kMaxFramePayload) {
+        return {FrameResult::Action::kClose, {}, "the card OS gave no usable ATR"};
+      }
+      return {FrameResult::Action::kReply, std::move(atr), {}};
+    }
+  }
+  return {FrameResult::Action::kClose, {}, "unknown control code " + std::to_string(code)};
+}
+
+FrameResult CardSession::HandleCommand(const Bytes& apdu) {
+  Bytes response;
+  try {
+    response = m_card.Process(apdu);
+  } catch (const std::exception& e) {
+    std::cerr << "vexa-vcard: the card OS failed on a command: " << e.what() << "\n";
+    m_log.Note(std::string("card OS failure: ") + e.what());
+    response.clear();
+  } catch (...) {
+    std::cerr << "vexa-vcard: the card OS failed on a command\n";
+    m_log.Note("card OS failure");
+    response.clear();
+  }
+  // A response without a status word, or one too long for a frame, would be
+  // misread by the driver: answer "no precise diagnosis" instead.
+  if (response.size() < 2 || response.size() > kMaxFramePayload) {
+    if (!response.empty()) m_log.Note("response of " + std::to_string(response.size()) + " bytes replaced");
+    response.assign(std::begin(kSwInternalError), std::end(kSwInternalError));
+  }
+  m_log.Exchange(apdu, response);
+  return {FrameResult::Action::kReply, std::move(response), {}};
+}
+
+}  // namespace vexa::vcard::reader
