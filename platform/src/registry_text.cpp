@@ -216,7 +216,7 @@ bool RegDocument::Parse(std::string_view text, const std::string& fileName, RegP
   for (std::size_t pos = 0; pos < text.size();) {
     std::size_t nl = text.find('\n', pos);
     std::string_view l = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    while (!l.empty() && l.back() == '\r') l.remove_suffix(1);
     lines.push_back(l);
     if (nl == std::string_view::npos) break;
     pos = nl + 1;
