@@ -1,5 +1,12 @@
 // The command record handed to the card session. The session turns it into the
-// bytes of a short or an extended command APDU (see CCardSession::Send).
+// bytes of a short or an extended command APDU:
+//   short (bExtended 0):  header [Lc data] [Le]   (Lc 0: no data; Le 0: no Le byte)
+//   extended, LcExt 0:    header 00 LeExtHi LeExtLo
+//   extended with data:   header 00 LcExtHi LcExtLo data [Le1 Le2]
+//     no Le bytes when Le and LeExtHi are both 0; otherwise Le1 Le2 are
+//     Le, LeExtHi with Send and 01, LeExtHi with SendExt (so SendExt with
+//     LeExtHi 00 asks for 0x0100 = 256 bytes).
+// header = CLA INS P1 P2, where a CLA of 0 becomes the session's channel byte.
 #pragma once
 
 #include "vexa/platform/wintypes.h"

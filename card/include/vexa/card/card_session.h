@@ -44,9 +44,10 @@ class VEXA_API CCardSession {
   // response of status bytes only). Response data beyond the capacity give
   // SCARD_E_INSUFFICIENT_BUFFER and copy nothing. A response of fewer than two
   // bytes is an error: SCARD_W_REMOVED_CARD when the card is gone, else
-  // SCARD_F_COMM_ERROR. Without a card handle: SCARD_W_REMOVED_CARD when the
-  // session was connected to an empty reader, else SCARD_E_INVALID_HANDLE;
-  // nothing is sent.
+  // SCARD_F_COMM_ERROR. Without a card handle (never connected, disconnected,
+  // or connected to an empty reader): SCARD_E_INVALID_HANDLE, nothing is sent.
+  // A failed transmission is repeated once (after a reconnection when the card
+  // was reset).
   virtual LONG Send(APDU apdu, BYTE* pbResp, BYTE* pbLen, BYTE* pSW1, BYTE* pSW2);
   // As the four-argument Send, with a 16-bit length (in: capacity, out: data
   // bytes). An extended command with data and Le sends the Le bytes 01, LeExtHi
