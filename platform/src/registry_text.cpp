@@ -139,7 +139,13 @@ bool IsPlainString(const std::vector<BYTE>& d) {
 }  // namespace
 
 std::string RegParseError::Text() const {
-  if (line > 0) return file + ":" + std::to_string(line) + ": " + message;
+  // snprintf rather than std::to_string: the latter leaves a GNU unique symbol
+  // in the library, and such a library is never unloaded by dlclose.
+  if (line > 0) {
+    char num[16];
+    std::snprintf(num, sizeof num, "%d", line);
+    return file + ":" + num + ": " + message;
+  }
   return file + ": " + message;
 }
 
