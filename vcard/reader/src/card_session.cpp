@@ -1,5 +1,6 @@
 #include "vexa/vcard/reader/card_session.h"
 
+#include <cstdio>
 #include <exception>
 #include <iostream>
 
@@ -43,6 +44,12 @@ FrameResult CardSession::HandleControl(uint8_t code) {
 }
 
 FrameResult CardSession::HandleCommand(const Bytes& apdu) {
+  if (m_pullIns && apdu.size() >= 2 && apdu[1] == *m_pullIns) {
+    char ins[3];
+    std::snprintf(ins, sizeof ins, "%02X", apdu[1]);
+    m_log.Note(std::string("pulled out during a command with INS ") + ins);
+    return {FrameResult::Action::kPull, {}, "card pulled out during a command"};
+  }
   Bytes response;
   try {
     response = m_card.Process(apdu);

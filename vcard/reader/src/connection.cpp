@@ -143,6 +143,10 @@ ServeEnd ServeConnection(int sock, int stopFd, CardSession& session, std::string
         reason = result.reason;
         return ServeEnd::kMalformed;
       }
+      if (result.action == FrameResult::Action::kPull) {
+        reason = result.reason;
+        return ServeEnd::kPulled;
+      }
       if (result.action == FrameResult::Action::kReply) {
         auto frame = EncodeFrame(result.reply);
         if (!frame || !SendAll(sock, *frame)) {

@@ -38,7 +38,7 @@ enum class ConnectResult { kConnected, kStopped, kTimedOut, kError };
 ConnectResult ConnectToDriver(int port, double timeoutSeconds, int stopFd, UniqueFd& sock,
                               std::string& error);
 
-enum class ServeEnd { kStopped, kPeerClosed, kMalformed, kSocketError };
+enum class ServeEnd { kStopped, kPeerClosed, kMalformed, kSocketError, kPulled };
 
 // Answers frames until the peer closes, a stop signal arrives, a frame is
 // malformed or the socket fails (reason says which). Sets TCP_QUICKACK before

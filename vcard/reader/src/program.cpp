@@ -15,7 +15,7 @@ constexpr int kExitNoDriver = 3;
 
 void Usage() {
   std::cerr << "usage: vexa-vcard --port PORT --image CARD_IMAGE [--log APDU_LOG]"
-               " [--connect-timeout SECONDS]\n";
+               " [--connect-timeout SECONDS] [--pull-on-ins XX]\n";
 }
 
 int Run(int argc, char** argv) {
@@ -68,10 +68,12 @@ int Run(int argc, char** argv) {
   }
 
   CardSession session(*card, log);
+  if (options->pullOnIns) session.PullOutOnInstruction(*options->pullOnIns);
   std::string reason;
   switch (ServeConnection(sock.get(), stopFd.get(), session, reason)) {
     case ServeEnd::kStopped:
     case ServeEnd::kPeerClosed:
+    case ServeEnd::kPulled:
       return kExitOk;
     case ServeEnd::kMalformed:
       log.Note("connection closed: " + reason);

@@ -36,6 +36,14 @@ std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>
         return std::nullopt;
       }
       options.connectTimeoutSeconds = seconds;
+    } else if (name == "--pull-on-ins") {
+      unsigned ins = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), ins, 16);
+      if (value.empty() || value.size() > 2 || ec != std::errc() || end != value.data() + value.size()) {
+        error = "not an instruction byte in hex: " + value;
+        return std::nullopt;
+      }
+      options.pullOnIns = static_cast<uint8_t>(ins);
     } else {
       error = "unknown option " + name;
       return std::nullopt;

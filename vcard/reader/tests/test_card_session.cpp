@@ -80,6 +80,15 @@ TEST_F(CardSessionTest, CommandsAreAnsweredAndLoggedWithTheirResponses) {
   EXPECT_EQ(log[1].command, (Bytes{0x00, 0xA4}));
 }
 
+TEST_F(CardSessionTest, ACardPulledOnAnInstructionLeavesThatCommandUnanswered) {
+  m_session.PullOutOnInstruction(0xB0);
+  EXPECT_EQ(m_session.HandlePayload({0x80, 0x01, 0x00, 0x00, 0x01, 0x42}).action, Action::kReply);
+  FrameResult r = m_session.HandlePayload({0x00, 0xB0, 0x00, 0x00, 0x10});
+  EXPECT_EQ(r.action, Action::kPull);
+  EXPECT_TRUE(r.reply.empty());
+  EXPECT_EQ(Logged().size(), 1u);  // the unanswered command is no exchange
+}
+
 TEST_F(CardSessionTest, ACardOsFailureOrAResponseWithoutStatusWordGives6F00) {
   for (const Bytes& cmd : {Bytes{0x80, 0xEE, 0x00, 0x00}, Bytes{0x80, 0xEF, 0x00, 0x00}}) {
     FrameResult r = m_session.HandlePayload(cmd);

@@ -203,6 +203,16 @@ TEST_F(StandInDriver, AMalformedFrameClosesTheConnectionWithoutACrash) {
   EXPECT_NE(ReadLog().find("# connection closed"), std::string::npos);
 }
 
+TEST_F(StandInDriver, ACardPulledMidCommandClosesWithoutAnAnswer) {
+  Start({"--pull-on-ins", "B0"});
+  Accept();
+  EXPECT_EQ(Exchange({0x80, 0x01, 0x00, 0x00, 0x01, 0x42}), (Bytes{0x42, 0x90, 0x00}));
+  Send({0x00, 0x05, 0x00, 0xB0, 0x00, 0x00, 0x10});
+  EXPECT_TRUE(SeesEndOfStream(m_conn.get()));
+  EXPECT_EQ(WaitExit(), 0);
+  EXPECT_NE(ReadLog().find("# pulled out during a command with INS B0"), std::string::npos);
+}
+
 TEST_F(StandInDriver, EndsCleanlyWhenTheDriverCloses) {
   Start();
   Accept();

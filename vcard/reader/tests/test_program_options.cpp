@@ -14,6 +14,10 @@ TEST(ProgramOptions, ReadsEveryOption) {
   EXPECT_EQ(o->imagePath, "/tmp/c.img");
   EXPECT_EQ(o->logPath, "/tmp/c.log");
   EXPECT_DOUBLE_EQ(o->connectTimeoutSeconds, 2.5);
+  EXPECT_FALSE(o->pullOnIns);
+  o = ParseProgramOptions({"--port", "1", "--image", "i", "--pull-on-ins", "b0"}, error);
+  ASSERT_TRUE(o) << error;
+  EXPECT_EQ(o->pullOnIns, 0xB0);
 }
 
 TEST(ProgramOptions, RefusesBadArgumentsWithAReason) {
@@ -29,6 +33,9 @@ TEST(ProgramOptions, RefusesBadArgumentsWithAReason) {
       {"--port", "1000", "--image", "x", "--bogus", "1"},
       {"--port", "1000", "--image", "x", "--connect-timeout", "nan"},
       {"--port", "1000", "--image", "x", "--connect-timeout", "-3"},
+      {"--port", "1000", "--image", "x", "--pull-on-ins", "1B0"},
+      {"--port", "1000", "--image", "x", "--pull-on-ins", "zz"},
+      {"--port", "1000", "--image", "x", "--pull-on-ins", ""},
   };
   for (const auto& args : bad) {
     std::string error;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 
 #include "pcsc_wait.h"
@@ -138,6 +139,10 @@ void PcscTestbed::Impl::Start(int entries) {
 void PcscTestbed::Impl::WaitUntilReady() {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + kEventLimit;
+  // pcscd opens every configured reader before it serves its first client, so
+  // once a context is established the list is final: a reader still missing
+  // a moment later could not open its port.
+  std::optional<Clock::time_point> servedAt;
   PcscContext ctx;
   std::vector<std::string> listed;
   while (Clock::now() < deadline) {
@@ -146,21 +151,21 @@ void PcscTestbed::Impl::WaitUntilReady() {
                                "):\n" + DaemonOutput());
     }
     if (ctx.Valid() || ctx.Establish() == SCARD_S_SUCCESS) {
+      if (!servedAt) servedAt = Clock::now();
       listed = ListReaders(ctx.Get());
       bool all = true;
       for (const auto& name : readerNames) {
         all = all && std::find(listed.begin(), listed.end(), name) != listed.end();
       }
       if (all) return;
+      if (Clock::now() - *servedAt > std::chrono::seconds(1)) break;
     }
-    // pcscd adds its configured readers before it serves the first client, so
-    // this rarely runs more than once; the short pause bounds a busy loop.
+    // Bounded pause between two looks (pcscd is still starting).
     ::usleep(20000);
   }
   std::string seen;
   for (const auto& n : listed) seen += " \"" + n + "\"";
-  throw std::runtime_error("pcscd did not list the virtual readers within " +
-                           std::to_string(kEventLimit.count()) + " ms (listed:" + seen + "):\n" + DaemonOutput());
+  throw ReadersMissing("pcscd did not list every virtual reader (listed:" + seen + "):\n" + DaemonOutput());
 }
 
 PcscTestbed::Impl::~Impl() {
@@ -176,7 +181,16 @@ PcscTestbed::PcscTestbed(int entries) {
   if (entries < 1 || entries > 8) {
     throw std::invalid_argument("a test bed has 1 to 8 reader entries (pcscd serves at most 16 readers)");
   }
-  m_impl = std::make_unique<Impl>(entries);
+  // A port can be taken by a program outside the reservation between the
+  // check and pcscd's bind: then try again on other ports.
+  for (int attempt = 1;; ++attempt) {
+    try {
+      m_impl = std::make_unique<Impl>(entries);
+      return;
+    } catch (const ReadersMissing&) {
+      if (attempt == 3) throw;
+    }
+  }
 }
 
 PcscTestbed::~PcscTestbed() = default;

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,12 @@
 #include "vexa/testbed/testbed.h"
 
 namespace vexa::testbed {
+
+// pcscd started but could not open every reader (a port was taken).
+class ReadersMissing : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // Marks that this process has a test bed (the PC/SC client library can talk to
 // one pcscd per process). Released by its destructor.

@@ -1,7 +1,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <fstream>
 #include <stdexcept>
 
@@ -43,6 +45,7 @@ struct VirtualCard::Impl {
   std::string outputPath;
   ChildProcess card;
   PcscContext ctx;
+  bool inserted = false;  // started by Insert and not yet seen gone by Remove
 
   Impl(PcscTestbed::Impl& b, const std::string& r, const std::string& img)
       : bed(b),
@@ -79,13 +82,19 @@ struct VirtualCard::Impl {
     throw std::runtime_error("reader \"" + reader + "\" did not report the card " + what + ": " + why);
   }
 
-  void Insert() {
+  void Insert(std::optional<uint8_t> pullIns) {
     if (card.Running()) return;
-    // A card taken out just before is gone from pcscd's view first, so that
-    // the presence seen below is this card's.
+    // A card taken out just before (or pulled out) is gone from pcscd's view
+    // first, so that the presence seen below is this card's.
     Wait(Empty, "absent", false);
+    inserted = false;
     SpawnSpec spec;
     spec.argv = {CardProgram(), "--port", std::to_string(port), "--image", image, "--log", logPath};
+    if (pullIns) {
+      char hex[3];
+      std::snprintf(hex, sizeof hex, "%02X", *pullIns);
+      spec.argv.insert(spec.argv.end(), {"--pull-on-ins", hex});
+    }
     spec.outputPath = outputPath;
     card = ChildProcess(spec);
     try {
@@ -94,12 +103,14 @@ struct VirtualCard::Impl {
       card.Stop();
       throw;
     }
+    inserted = true;
   }
 
   void Remove() {
-    if (!card.Running()) return;
     card.Stop();
+    if (!inserted) return;
     Wait(Empty, "absent", false);
+    inserted = false;
   }
 };
 
@@ -109,7 +120,7 @@ VirtualCard::VirtualCard(PcscTestbed& bed, const std::string& reader, const std:
     throw std::out_of_range("no virtual reader named \"" + reader + "\"");
   }
   m_impl = std::make_unique<Impl>(*bed.m_impl, reader, imagePath);
-  m_impl->Insert();
+  m_impl->Insert(std::nullopt);
 }
 
 VirtualCard::~VirtualCard() {
@@ -122,7 +133,13 @@ VirtualCard::~VirtualCard() {
 
 void VirtualCard::Remove() { m_impl->Remove(); }
 
-void VirtualCard::Insert() { m_impl->Insert(); }
+void VirtualCard::Insert() { m_impl->Insert(std::nullopt); }
+
+void VirtualCard::InsertPullingOutOn(uint8_t ins) {
+  // A card that is in stays as it is: take it out first.
+  m_impl->Remove();
+  m_impl->Insert(ins);
+}
 
 bool VirtualCard::Inserted() const { return m_impl->card.Running(); }
 

@@ -47,6 +47,8 @@ class Connection {
     SCardReleaseContext(m_ctx);
   }
   LONG ConnectResult() const { return m_rv; }
+  SCARDHANDLE Handle() const { return m_card; }
+  const SCARD_IO_REQUEST* Pci() const { return m_proto == SCARD_PROTOCOL_T1 ? SCARD_PCI_T1 : SCARD_PCI_T0; }
   Bytes Transmit(const Bytes& cmd) {
     BYTE rsp[300];
     DWORD len = sizeof rsp;
@@ -288,6 +290,33 @@ TEST_F(TestbedTest, CardsInSeveralReadersKeepTheirOwnLogs) {
   a1.Remove();
   EXPECT_TRUE(ReaderState("Vexa Reader A 00 00") & SCARD_STATE_PRESENT);
   EXPECT_TRUE(ReaderState("Vexa Reader B 00 00") & SCARD_STATE_PRESENT);
+}
+
+TEST_F(TestbedTest, ACardPulledMidCommandGivesNoResponseAndThenIsGone) {
+  const std::string reader = "Vexa Reader B 00 00";
+  VirtualCard card(*s_bed, reader, Image("pull.img", "3B02B000"));
+  card.InsertPullingOutOn(0xB0);  // replaces the card just inserted
+  EXPECT_TRUE(card.Inserted());
+  card.ClearLog();
+  {
+    Connection c(reader);
+    ASSERT_EQ(c.ConnectResult(), SCARD_S_SUCCESS);
+    EXPECT_EQ(c.Transmit(kSelect), kSelectOk);
+    BYTE rsp[64];
+    DWORD len = sizeof rsp;
+    const Bytes read = {0x00, 0xB0, 0x00, 0x00, 0x10};
+    const LONG rv = SCardTransmit(c.Handle(), c.Pci(), read.data(), read.size(), nullptr, rsp, &len);
+    // What the driver reports for a card gone mid-command: no status word.
+    EXPECT_TRUE(rv != SCARD_S_SUCCESS || len < 2) << pcsc_stringify_error(rv) << " " << len;
+  }
+  card.Remove();  // waits until pcscd has seen it go
+  EXPECT_FALSE(card.Inserted());
+  EXPECT_TRUE(ReaderState(reader) & SCARD_STATE_EMPTY);
+  ASSERT_EQ(card.Log().size(), 1u);  // the SELECT; the pulled command has no answer
+  card.Insert();                     // a normal card again
+  Connection again(reader);
+  ASSERT_EQ(again.ConnectResult(), SCARD_S_SUCCESS);
+  EXPECT_EQ(again.Transmit({0x00, 0xB0, 0x00, 0x00, 0x10}), (Bytes{0x6D, 0x00}));
 }
 
 TEST_F(TestbedTest, ABadCardImageFailsTheInsertionWithTheCardsOwnMessage) {

@@ -96,7 +96,13 @@ class VirtualCard {
 
   void Remove();                                 // returns once pcscd reports the reader empty
   void Insert();                                 // returns once pcscd reports the card present
-  bool Inserted() const;
+  // Inserts the card (returns once present) so that it is pulled out in the
+  // middle of the first command APDU with this INS: that command gets no
+  // answer and the connection closes (SCardTransmit then gives 0 bytes, later
+  // calls SCARD_F_COMM_ERROR until pcscd sees the removal). Call Remove() to
+  // wait until pcscd reports the reader empty. Insert() inserts a normal card.
+  void InsertPullingOutOn(uint8_t ins);
+  bool Inserted() const;                         // the card program is running
   struct Exchange { std::vector<uint8_t> command, response; };
   std::vector<Exchange> Log() const;             // every command APDU with its response, in order
   void ClearLog();

@@ -3,6 +3,7 @@
 // OS, and every command is logged with its response before the answer leaves.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "vexa/vcard/card_os.h"
@@ -20,6 +21,7 @@ struct FrameResult {
     kNone,   // nothing to send (power off, power on, reset)
     kReply,  // send reply as one frame
     kClose,  // the payload is not a valid frame: close the connection
+    kPull,   // the card leaves in the middle of the command: close, no answer
   };
   Action action = Action::kNone;
   Bytes reply;
@@ -30,6 +32,11 @@ class CardSession {
  public:
   // card and log must outlive the session.
   CardSession(ICardOs& card, ApduLogWriter& log) : m_card(card), m_log(log) {}
+
+  // Simulates a card pulled out mid-command: the first command APDU with this
+  // INS gets no answer and the connection closes (the driver then reports a
+  // response of 0 bytes and the removal).
+  void PullOutOnInstruction(uint8_t ins) { m_pullIns = ins; }
 
   // One frame payload in. An empty payload or an unknown control code is not
   // something the driver sends: the answer is to close the connection. A
@@ -42,6 +49,7 @@ class CardSession {
   FrameResult HandleCommand(const Bytes& apdu);
   ICardOs& m_card;
   ApduLogWriter& m_log;
+  std::optional<uint8_t> m_pullIns;
 };
 
 }  // namespace vexa::vcard::reader
