@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "common.h"
+#include "des_keys.h"
 
 using vexa::SecureBytes;
 
@@ -46,6 +47,10 @@ SecureBytes Key24(const SecureBytes& k1, const SecureBytes& k2, const SecureByte
   put(k3, 2 * kBlock);
   return key;
 }
+
+}  // namespace
+
+namespace vexa::crypto {
 
 void SetOddParity(unsigned char* k) {
   for (std::size_t i = 0; i < kBlock; ++i) {
@@ -103,6 +108,13 @@ void StringToKey(const char* s, unsigned char* key) {
   vexa::SecureWipe(iv, sizeof iv);
   SetOddParity(key);
 }
+
+}  // namespace vexa::crypto
+
+namespace {
+using vexa::crypto::IsWeakKey;
+using vexa::crypto::SetOddParity;
+using vexa::crypto::StringToKey;
 
 std::atomic<bool> g_randomSeeded{false};
 
