@@ -64,6 +64,11 @@ long CPKCS12::Init(tFORMATI f, char* path, char* password) {
       if (rsa->InitKeysFromEVPKEY(key.get()) != RSA_OK) return RSA_ERR_OPENSSL;
       m_pRSA = std::move(rsa);
     }
+    // OpenSSL returns only a certificate that matches the key; in a file
+    // without a key, the first certificate is the one it carries.
+    if (!cert && !key && ca && sk_X509_num(ca.get()) > 0) {
+      cert.reset(sk_X509_shift(ca.get()));
+    }
     if (cert) {
       auto x = std::make_unique<CX509v3>();
       if (x->InitFromX509(cert.get()) != RSA_OK) {
