@@ -36,7 +36,10 @@ struct LoadResult {
   pid_t pid = 0;      // names the trace file
 };
 
-enum class Unload { kDlclose, kProcessExit };
+// kDlclose: dlclose, then exit (the stop runs at one or the other);
+// kMustUnload: dlclose must unload the library (the stop runs there);
+// kProcessExit: no dlclose, the stop runs at process exit.
+enum class Unload { kDlclose, kMustUnload, kProcessExit };
 
 class KernelLoad : public ::testing::Test {
  protected:
@@ -76,7 +79,13 @@ class KernelLoad : public ::testing::Test {
       if (can() != S_OK) code = 14;
       if (how == Unload::kProcessExit) exit(code);
       dlclose(h);
-      _exit(code);
+      if (how == Unload::kMustUnload) {
+        // Still mapped: the library has GNU unique symbols (build it with
+        // -fno-gnu-unique) or another reference keeps it.
+        if (dlopen(VEXA_KERNEL_SO, RTLD_NOW | RTLD_NOLOAD) != nullptr) _exit(20);
+        _exit(code);
+      }
+      exit(code);
     }
     r.pid = pid;
     int st = 0;
@@ -217,6 +226,16 @@ TEST_F(KernelLoad, TraceLevelAndFileName) {
       EXPECT_NE(t.find("] INITINSTANCE\n"), std::string::npos);
     }
   }
+}
+
+// dlclose unloads the engine and runs its stop there.
+TEST_F(KernelLoad, DlcloseUnloadsAndRunsTheStop) {
+  Registry(std::string(kAid) + "\"vexakernel\"=dword:00000004\n");
+  LoadResult r = Load(Unload::kMustUnload);
+  ASSERT_EQ(r.exit, 0) << (r.exit == 20 ? "dlclose left the library loaded" : r.err);
+  std::string t = ReadText(TraceFile(r));
+  EXPECT_NE(t.find("] IN -> ExitInstance.\r\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("### Closing Log ###"), std::string::npos) << t;
 }
 
 // At process exit (no dlclose) the stop still runs after the library's other
