@@ -191,7 +191,21 @@ const char* CCardSession::GetReaderName() const noexcept { return m_szReader.c_s
 LONG CCardSession::GetATR(BYTE* pbAtr, DWORD* pcbAtr) {
   if (pcbAtr == nullptr) return SCARD_E_INVALID_PARAMETER;
   if (pbAtr == nullptr) *pcbAtr = 0;  // ask for the length only
-  return Pcsc().GetAttrib(m_hCard, SCARD_ATTR_ATR_STRING, pbAtr, pcbAtr);
+  const DWORD capacity = *pcbAtr;
+  const LONG rc = Pcsc().GetAttrib(m_hCard, SCARD_ATTR_ATR_STRING, pbAtr, pcbAtr);
+  if (rc != SCARD_E_UNSUPPORTED_FEATURE || Pcsc().Status == nullptr) return rc;
+  // Reader drivers that do not offer the attribute (vpcd among them): the
+  // service's own copy of the ATR, which is the same.
+  BYTE atr[MAX_ATR_SIZE];
+  DWORD cbAtr = sizeof atr;
+  DWORD state = 0, proto = 0, cchReader = 0;
+  const LONG st = Pcsc().Status(m_hCard, nullptr, &cchReader, &state, &proto, atr, &cbAtr);
+  if (st != SCARD_S_SUCCESS) return st;
+  *pcbAtr = cbAtr;
+  if (pbAtr == nullptr) return SCARD_S_SUCCESS;
+  if (cbAtr > capacity) return SCARD_E_INSUFFICIENT_BUFFER;
+  std::copy_n(atr, cbAtr, pbAtr);
+  return SCARD_S_SUCCESS;
 }
 
 LONG CCardSession::GetManufacturer(BYTE* pbBuf, DWORD* pcbBuf) {

@@ -10,7 +10,7 @@ const PcscFunctions kLibpcsclite = {
     &::SCardConnect,          &::SCardReconnect,      &::SCardDisconnect,
     &::SCardBeginTransaction, &::SCardEndTransaction, &::SCardTransmit,
     &::SCardGetAttrib,        &::SCardGetStatusChange, &::SCardCancel,
-    &::SCardFreeMemory,
+    &::SCardFreeMemory,       &::SCardStatus,
 };
 
 // The table in use; read on every PC/SC call, replaced only by tests.

@@ -13,7 +13,7 @@ FakePcsc* g_fake = nullptr;  // the installed fake (not owned)
 FakePcsc::FakePcsc() {
   m_card = [](const std::vector<BYTE>&) { return std::vector<BYTE>{0x90, 0x00}; };
   m_table = {&Establish, &Release, &List,     &Connect,      &Reconnect, &Disconnect, &Begin,
-             &End,       &Transmit, &GetAttrib, &StatusChange, &Cancel,    &Free};
+             &End,       &Transmit, &GetAttrib, &StatusChange, &Cancel,    &Free, nullptr};
   g_fake = this;
   SetPcscFunctions(&m_table);
 }

@@ -32,6 +32,9 @@ struct PcscFunctions {
                           SCARD_READERSTATE* rgReaderStates, DWORD cReaders);
   LONG (*Cancel)(SCARDCONTEXT hContext);
   LONG (*FreeMemory)(SCARDCONTEXT hContext, LPCVOID pvMem);
+  // May be null in a test's table (the ATR then comes from GetAttrib only).
+  LONG (*Status)(SCARDHANDLE hCard, LPSTR szReaderName, LPDWORD pcchReaderLen, LPDWORD pdwState,
+                 LPDWORD pdwProtocol, LPBYTE pbAtr, LPDWORD pcbAtrLen);
 };
 
 // The table of libpcsclite's own functions.
