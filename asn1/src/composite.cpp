@@ -91,7 +91,8 @@ DWORD ParseFields(Bytes content, Fields fields, Specs specs) noexcept {
     Element e;
     Bytes rest = content.subspan(pos);
     DWORD r = ReadMember(rest, s.tag, s.anyTag, e);
-    if (r == 0 && s.validate && e.tag != TAG_NULL) r = s.validate(rest.first(e.size));
+    // A nested composite checks its own tag: a NULL does not stand in for it.
+    if (r == 0 && s.validate) r = s.validate(rest.first(e.size));
     if (r == ASN1_ERR_WRONG_TAG && !s.required && rest[0] != s.tag) continue;
     if (r) return r;
     Record(fields[i], pos, e);
@@ -142,13 +143,13 @@ Bytes FieldElement(const CAsn1Obj& composite, const CAsn1Field& f) noexcept {
 DWORD GetBytesField(const CAsn1Obj& composite, const CAsn1Field& f, BYTE* pbBuffer, DWORD* pdwLength,
                     DWORD absentError) noexcept {
   if (pdwLength == nullptr) return ASN1_ERR_INVALID_INPUT;
-  if (!composite.IsComplete() || !f.bPresent) return absentError;
+  if (!composite.IsComplete() || !IsValueField(f)) return absentError;
   return CopyOut(FieldContent(composite, f), pbBuffer, pdwLength);
 }
 
 DWORD GetOctetField(const CAsn1Obj& composite, const CAsn1Field& f, BYTE* pbOctet, DWORD absentError) noexcept {
   if (pbOctet == nullptr) return ASN1_ERR_INVALID_INPUT;
-  if (!composite.IsComplete() || !f.bPresent) return absentError;
+  if (!composite.IsComplete() || !IsValueField(f)) return absentError;
   Bytes c = FieldContent(composite, f);
   if (c.empty()) return absentError;
   *pbOctet = c[0];
@@ -157,7 +158,7 @@ DWORD GetOctetField(const CAsn1Obj& composite, const CAsn1Field& f, BYTE* pbOcte
 
 DWORD GetSetField(const CAsn1Obj& composite, const CAsn1Field& f, CSet* pSet, DWORD absentError) noexcept {
   if (pSet == nullptr) return ASN1_ERR_INVALID_INPUT;
-  if (!composite.IsComplete() || !f.bPresent) return absentError;
+  if (!composite.IsComplete() || !IsValueField(f)) return absentError;
   return Guard([&] {
     CAsn1Obj member;
     Access::SetTagValue(member, f.bTag, FieldContent(composite, f));

@@ -98,6 +98,10 @@ int AllRequired(Fields fields, Specs specs) noexcept;
 Bytes FieldContent(const CAsn1Obj& composite, const CAsn1Field& f) noexcept;
 Bytes FieldElement(const CAsn1Obj& composite, const CAsn1Field& f) noexcept;
 
+// A member that holds a value of its own type. A NULL element found where a
+// typed field stands parses (as every member does) but carries no value.
+inline bool IsValueField(const CAsn1Field& f) noexcept { return f.bPresent && f.bTag != TAG_NULL; }
+
 // Getters over a member: absent (or the composite unusable) gives absentError.
 DWORD GetBytesField(const CAsn1Obj& composite, const CAsn1Field& f, BYTE* pbBuffer, DWORD* pdwLength,
                     DWORD absentError) noexcept;

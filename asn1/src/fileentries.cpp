@@ -26,7 +26,7 @@ DWORD SetFileID(CAsn1Obj& o, Fields f, std::size_t i, const BYTE* pbID) noexcept
 
 DWORD GetFileID(const CAsn1Obj& o, const CAsn1Field& f, BYTE* pbID) noexcept {
   if (pbID == nullptr) return ASN1_ERR_INVALID_INPUT;
-  if (!o.IsComplete() || !f.bPresent) return ABSENT;
+  if (!o.IsComplete() || !IsValueField(f)) return ABSENT;
   Bytes c = FieldContent(o, f);
   if (c.size() != FILE_ID_OCTETS) return ABSENT;
   pbID[0] = c[0];

@@ -24,7 +24,7 @@ constexpr DWORD ABSENT = ASN1_ERR_WRONG_TAG;
 
 DWORD GetList(const CGDO& gdo, const CAsn1Field& f, CGDOObjects* pList) noexcept {
   if (pList == nullptr) return ASN1_ERR_INVALID_INPUT;
-  if (!gdo.IsComplete() || !f.bPresent) return ABSENT;
+  if (!gdo.IsComplete() || !IsValueField(f)) return ABSENT;
   Bytes element = FieldElement(gdo, f);
   return pList->CreateByEncodedData(element.data(), static_cast<DWORD>(element.size()));
 }

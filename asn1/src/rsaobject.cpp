@@ -75,7 +75,7 @@ DWORD CRsaObject::GetKeyUsage(BYTE* pb) const noexcept { return GetOctetField(*t
 
 DWORD CRsaObject::GetKeySize(DWORD* pdwBits) const noexcept {
   if (pdwBits == nullptr) return ASN1_ERR_INVALID_INPUT;
-  if (!IsComplete() || !m_Fields[fKeySize].bPresent) return ABSENT;
+  if (!IsComplete() || !IsValueField(m_Fields[fKeySize])) return ABSENT;
   Bytes c = FieldContent(*this, m_Fields[fKeySize]);
   // More than four octets cannot be a 32-bit size.
   if (c.empty() || c.size() > KEY_SIZE_OCTETS) return ABSENT;
@@ -93,7 +93,7 @@ DWORD CRsaObject::GetPrvAttributes(CSet* pSet) const noexcept { return GetSetFie
 
 DWORD CRsaObject::GetPubID(BYTE* pbID) const noexcept {
   if (pbID == nullptr) return ASN1_ERR_INVALID_INPUT;
-  if (!IsComplete() || !m_Fields[fPubID].bPresent) return ABSENT;
+  if (!IsComplete() || !IsValueField(m_Fields[fPubID])) return ABSENT;
   Bytes c = FieldContent(*this, m_Fields[fPubID]);
   if (c.size() != FILE_ID_OCTETS) return ABSENT;
   pbID[0] = c[0];

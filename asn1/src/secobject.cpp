@@ -58,7 +58,7 @@ namespace {
 DWORD GetFlag(const CSecObject& o, const CAsn1Field& f, int* pb) noexcept {
   if (pb == nullptr) return ASN1_ERR_INVALID_INPUT;
   *pb = 0;
-  if (!o.IsComplete() || !f.bPresent) return ABSENT_OCTET;
+  if (!o.IsComplete() || !IsValueField(f)) return ABSENT_OCTET;
   *pb = FlagOf(FieldContent(o, f));
   return 0;
 }
