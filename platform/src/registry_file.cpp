@@ -158,7 +158,11 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
   if (fd.get() < 0) return false;
   struct stat st {};
   mode_t mode = 0600;
-  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  if (::stat(path.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+    // Keep the owner too (possible only for root, or when it is us already).
+    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) (void)!::fchown(fd.get(), st.st_uid, st.st_gid);
+  }
   bool ok = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), text) && ::fsync(fd.get()) == 0;
   ok = (::close(fd.release()) == 0) && ok;
   if (ok && ::rename(name.data(), path.c_str()) != 0) ok = false;

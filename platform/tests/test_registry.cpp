@@ -231,6 +231,13 @@ TEST_F(RegistryFile, WriteKeepsTheRestOfTheFile) {
   struct stat st {};
   ASSERT_EQ(stat(hklm.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u) << "the file's mode is kept";
+  if (geteuid() == 0) {  // root changing another user's file leaves it theirs
+    ASSERT_EQ(chown(hklm.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(RegWriteValue(HKEY_LOCAL_MACHINE, VEXA_REG_KEY, "New", REG_SZ, txt, sizeof txt), 0);
+    ASSERT_EQ(stat(hklm.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(ReadText(hklm), expect);
+  }
   for (const auto& e : fs::directory_iterator(dir))
     EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << "temporary left: " << e.path();
 
