@@ -377,7 +377,7 @@ Bytes CmdCreateFile(Context& ctx, const Command& c) {
   FileNode& df = CurrentDf(ctx);
   RequireAdminPhase(ctx);
   FileNode f = FileFromTemplate(ctx, c.data);
-  if (Child(df, f.fid) || f.fid == df.fid) Refuse(sw::kFileExists);
+  if (Child(df, f.fid)) Refuse(sw::kFileExists);
   if (f.kind == FileKind::DF && !f.name.empty()) {
     Path ignored;
     if (FindByName(*ctx.st.mf, f.name, ignored)) Refuse(sw::kNameExists);

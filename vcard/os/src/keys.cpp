@@ -114,16 +114,24 @@ Bytes Out(const SecureBytes& s) { return Answer(Bytes(s.begin(), s.end()), sw::k
 
 void WritePublicKey(Context& ctx, FileNode& ef, const RsaKeyParts& k) {
   if (ef.kind == FileKind::Record) {
+    // tag, length + 2, length + 1, 00, value (one-byte lengths); for values
+    // over 253 bytes both lengths take the form 82 HH LL.
     auto rec = [](uint8_t tag, const SecureBytes& v) {
-      Bytes inner;
-      Bytes value{0x00};
-      value.insert(value.end(), v.begin(), v.end());
-      // (length + 1, 00, value) under the tag, lengths in BER form.
-      Bytes lenField;
-      PutTlv(lenField, 0x00, value);
-      lenField.erase(lenField.begin());  // drop the dummy tag: BER length ‖ 00 ‖ value
-      Bytes out;
-      PutTlv(out, tag, lenField);
+      Bytes out{tag};
+      auto len = [&](size_t n) {
+        if (v.size() + 2 <= 0xFF) {
+          out.push_back(static_cast<uint8_t>(n));
+        } else {
+          out.push_back(0x82);
+          out.push_back(static_cast<uint8_t>(n >> 8));
+          out.push_back(static_cast<uint8_t>(n));
+        }
+      };
+      const bool big = v.size() + 2 > 0xFF;
+      len(v.size() + 2 + (big ? 3 : 0));
+      len(v.size() + 1);
+      out.push_back(0x00);
+      out.insert(out.end(), v.begin(), v.end());
       return out;
     };
     Bytes r1 = rec(0x10, k.n), r2 = rec(0x11, k.e);

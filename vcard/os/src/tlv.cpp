@@ -2,18 +2,22 @@
 
 namespace vexa::vcard {
 
-std::optional<std::vector<Tlv>> ParseTlvs(std::span<const uint8_t> d) {
+namespace {
+
+// ber: lengths 81 xx and 82 xx xx; otherwise every length is one byte.
+std::optional<std::vector<Tlv>> Parse(std::span<const uint8_t> d, bool ber) {
   std::vector<Tlv> out;
   size_t i = 0;
   while (i < d.size()) {
     uint16_t tag = d[i++];
-    if ((tag == 0x7F || tag == 0x5F) ) {
+    if (tag == 0x7F || tag == 0x5F) {
       if (i >= d.size()) return std::nullopt;
       tag = static_cast<uint16_t>(tag << 8 | d[i++]);
     }
     if (i >= d.size()) return std::nullopt;
     size_t len = d[i++];
-    if (len == 0x81) {
+    if (!ber) {
+    } else if (len == 0x81) {
       if (i >= d.size()) return std::nullopt;
       len = d[i++];
     } else if (len == 0x82) {
@@ -28,6 +32,13 @@ std::optional<std::vector<Tlv>> ParseTlvs(std::span<const uint8_t> d) {
     i += len;
   }
   return out;
+}
+
+}  // namespace
+
+std::optional<std::vector<Tlv>> ParseTlvs(std::span<const uint8_t> d) {
+  if (auto r = Parse(d, false)) return r;
+  return Parse(d, true);
 }
 
 const Tlv* FindTag(const std::vector<Tlv>& tlvs, uint16_t tag) {

@@ -1,5 +1,7 @@
 // Simple TLV walking for the templates the card receives (one-byte tags, except
-// the two-byte 7F xx / 5F xx; BER lengths up to two bytes).
+// the two-byte 7F xx / 5F xx). The command templates carry one-byte lengths,
+// also for values of 128 to 255 bytes; BER lengths (81 xx, 82 xx xx) are
+// accepted when the one-byte reading does not fit the data.
 #pragma once
 
 #include <optional>

@@ -138,17 +138,17 @@ TEST_F(PinTest, PinFromTheCreationTemplateAndChainedVerify) {
   // Init_PINex: 83 02 20 05 | 85 08 23 0F 00 4F FF FF FF 07 | 86 07 ... | 8B 10 ... | 8F L PIN (250 bytes).
   std::string pin;
   for (int i = 0; i < 250; ++i) pin += "5A";
-  Bytes apdu = H("00 DA 01 6E 00 00 00");  // extended length: 250 + 43 bytes
+  Bytes apdu = H("00 DA 01 6E 00 00 00");  // extended length
   Bytes body = H("83 02 20 05 85 08 23 0F 00 4F FF FF FF 07 86 07 00 00 00 00 00 00 00 8B 10");
   body.insert(body.end(), 16, 0xFF);
   body.push_back(0x8F);
-  body.push_back(0x81);
-  body.push_back(250);
+  body.push_back(250);  // one-byte length, Lc = 250 + 43
   Bytes pinBytes = H(pin);
   body.insert(body.end(), pinBytes.begin(), pinBytes.end());
   apdu[5] = static_cast<uint8_t>(body.size() >> 8);
   apdu[6] = static_cast<uint8_t>(body.size());
   apdu.insert(apdu.end(), body.begin(), body.end());
+  ASSERT_EQ(body.size(), 293u);
   ASSERT_EQ(Sw(Tx(apdu)), 0x9000);
   // 250 bytes: 100 (CLA 10), 100 (CLA 10), 50 (CLA 00).
   auto part = [&](const char* cla, size_t off, size_t n) {
