@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <type_traits>
+#include <utility>
 
 #include "vexa/kernel/status.h"
 #include "vexa/platform/module.h"
@@ -31,6 +32,19 @@ int32_t Guarded(const char* method, F&& body) noexcept {
     Trace(1, "%s - unknown exception - ERR_MEMORY\n", method);
   }
   return CObjDefs::ERR_MEMORY;
+}
+
+// As Guarded, and traces the entry "IN  -> <method>" and the exit
+// "OUT -> <method>", with " - <error name>" on failure, at level 1.
+template <class F>
+int32_t GuardedTraced(const char* method, F&& body) noexcept {
+  Trace(1, "IN  -> %s\n", method);
+  const int32_t rc = Guarded(method, std::forward<F>(body));
+  if (rc == 0)
+    Trace(1, "OUT -> %s\n", method);
+  else
+    Trace(1, "OUT -> %s - %s\n", method, KernelStatusName(rc));
+  return rc;
 }
 
 // As Guarded, for methods with another result type (BOOL, HRESULT, a handle):

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <new>
@@ -121,4 +122,34 @@ TEST(KernelGuard, RefusesWhenUnstartedAndTurnsExceptionsIntoErrMemory) {
   EXPECT_EQ(vexa::kernel::GuardedAs<HRESULT>("X", E_FAIL, E_OUTOFMEMORY, []() -> HRESULT { throw 1; }),
             E_OUTOFMEMORY);
   vexa::ModuleResetForTest();
+}
+
+TEST(KernelGuard, TracedCallsWriteEntryAndExitLines) {
+  char tmpl[] = "/tmp/vexa_kguard_XXXXXX";
+  ASSERT_NE(mkdtemp(tmpl), nullptr);
+  fs::path dir = tmpl;
+  std::ofstream(dir / "r.reg") << "[HKEY_LOCAL_MACHINE\\Software\\VEXA_API_10]\n\"vexakernel\"=dword:1\n";
+  setenv("VEXA_REGISTRY", (dir / "r.reg").c_str(), 1);
+  fs::path log = dir / "k.api";
+  ASSERT_EQ(TraceOpen(log.c_str(), "vexakernel", 4), 0);
+  vexa::ModuleRunStart("vexakernel", [] { return 0; });
+  EXPECT_EQ(vexa::kernel::GuardedTraced("CSlots::LoadSlots", [] { return 0; }), 0);
+  EXPECT_EQ(vexa::kernel::GuardedTraced("CSlots::Attach", [] { return CSlotsDefs::ERR_NO_TOKEN; }), -7);
+  EXPECT_EQ(vexa::kernel::GuardedTraced("CToken::Verify", [] { return ToKernelStatus(0x6983); }), -0x6983);
+  TraceClose();
+  vexa::ModuleResetForTest();
+  unsetenv("VEXA_REGISTRY");
+  std::ifstream in(log);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  const std::string t = ss.str();
+  const char* lines[] = {"] IN  -> CSlots::LoadSlots\n", "] OUT -> CSlots::LoadSlots\n",
+                         "] IN  -> CSlots::Attach\n",    "] OUT -> CSlots::Attach - ERR_NO_TOKEN\n",
+                         "] OUT -> CToken::Verify - SW_6983\n"};
+  std::size_t at = 0;
+  for (const char* l : lines) {
+    at = t.find(l, at);
+    ASSERT_NE(at, std::string::npos) << l << "\n" << t;
+  }
+  fs::remove_all(dir);
 }
