@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -63,6 +64,30 @@ int BindSocket(const std::string& path) {
   return fd;
 }
 
+// Removes what test programs that died without their destructors left in
+// /tmp (folders "vexa-testbed-<pid>-*" and sockets "vexa-pcscd-<pid>.comm" of
+// processes that no longer exist), so crashed runs do not pile up.
+void RemoveLeftovers() {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/tmp", ec)) {
+    const std::string name = entry.path().filename().string();
+    std::string pidText;
+    if (name.rfind("vexa-testbed-", 0) == 0 && name.find("ports") == std::string::npos) {
+      pidText = name.substr(13, name.find('-', 13) - 13);
+    } else if (name.rfind("vexa-pcscd-", 0) == 0) {
+      pidText = name.substr(11, name.find('.', 11) - 11);
+    } else {
+      continue;
+    }
+    if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos) continue;
+    const long pid = std::strtol(pidText.c_str(), nullptr, 10);
+    struct stat st {};
+    if (pid <= 0 || ::lstat(entry.path().c_str(), &st) != 0 || st.st_uid != ::getuid()) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;  // still running
+    fs::remove_all(entry.path(), ec);
+  }
+}
+
 }  // namespace
 
 ProcessBedGuard::ProcessBedGuard() {
@@ -95,6 +120,7 @@ PcscTestbed::Impl::Impl(int entries) {
 }
 
 void PcscTestbed::Impl::Start(int entries) {
+  RemoveLeftovers();
   std::string tmpl = "/tmp/vexa-testbed-" + std::to_string(::getpid()) + "-XXXXXX";
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
   dir = tmpl;
