@@ -1,5 +1,6 @@
 #include "card_fixture.h"
 
+#include <openssl/evp.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -44,6 +45,46 @@ uint16_t Sw(const Bytes& r) {
 }
 
 Bytes Data(const Bytes& r) { return r.size() < 2 ? Bytes{} : Bytes(r.begin(), r.end() - 2); }
+
+Bytes TestEcb3(const Bytes& key24, const Bytes& block) {
+  EVP_CIPHER_CTX* c = EVP_CIPHER_CTX_new();
+  Bytes out(16);
+  int n = 0, m = 0;
+  EVP_EncryptInit_ex(c, EVP_des_ede3_ecb(), nullptr, key24.data(), nullptr);
+  EVP_CIPHER_CTX_set_padding(c, 0);
+  EVP_EncryptUpdate(c, out.data(), &n, block.data(), 8);
+  EVP_EncryptFinal_ex(c, out.data() + n, &m);
+  EVP_CIPHER_CTX_free(c);
+  out.resize(8);
+  return out;
+}
+
+Bytes TestCbc3(const Bytes& key24, const Bytes& data) {
+  Bytes chain(8, 0), out;
+  for (size_t i = 0; i < data.size(); i += 8) {
+    Bytes x(8);
+    for (size_t j = 0; j < 8; ++j) x[j] = chain[j] ^ data[i + j];
+    chain = TestEcb3(key24, x);
+    out.insert(out.end(), chain.begin(), chain.end());
+  }
+  return out;
+}
+
+Bytes TestMac3(const Bytes& k1k2, const Bytes& data) {
+  Bytes k1(k1k2.begin(), k1k2.begin() + 8);
+  Bytes single = k1;
+  single.insert(single.end(), k1.begin(), k1.end());
+  single.insert(single.end(), k1.begin(), k1.end());
+  Bytes triple = k1k2;
+  triple.insert(triple.end(), k1.begin(), k1.end());
+  Bytes h(8, 0);
+  for (size_t i = 0; i < data.size(); i += 8) {
+    Bytes x(8);
+    for (size_t j = 0; j < 8; ++j) x[j] = h[j] ^ data[i + j];
+    h = TestEcb3(i + 8 < data.size() ? single : triple, x);
+  }
+  return h;
+}
 
 TempDir::TempDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "vcardos-XXXXXX").string();

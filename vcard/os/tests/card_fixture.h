@@ -17,6 +17,14 @@ std::string Hs(const Bytes& b);   // bytes -> "00A40400"
 uint16_t Sw(const Bytes& response);
 Bytes Data(const Bytes& response);  // without the status word
 
+// Test-side cryptography, step by step over OpenSSL's 3DES block cipher (not
+// the simulator's code): 3DES-EDE CBC with a zero IV (key of 24 bytes), and the
+// ISO/IEC 9797-1 MAC algorithm 3 with K1 K2 K1 (DES-CBC under K1, last block
+// under 3DES) over data already padded.
+Bytes TestEcb3(const Bytes& key24, const Bytes& block8);
+Bytes TestCbc3(const Bytes& key24, const Bytes& data);
+Bytes TestMac3(const Bytes& k1k2, const Bytes& data);
+
 class TempDir {
  public:
   TempDir();

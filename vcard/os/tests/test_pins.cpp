@@ -1,53 +1,10 @@
 // PIN objects: retry counters, unblocking, change, chained VERIFY, PINs made
 // with the creation templates, and the same commands under secure messaging
 // with the MAC computed here step by step from the algorithm.
-#include <openssl/evp.h>
-
 #include "card_fixture.h"
 
 namespace vexa::vcard::test {
 namespace {
-
-Bytes Ecb3(const Bytes& key24, const Bytes& block) {
-  EVP_CIPHER_CTX* c = EVP_CIPHER_CTX_new();
-  Bytes out(16);
-  int n = 0, m = 0;
-  EVP_EncryptInit_ex(c, EVP_des_ede3_ecb(), nullptr, key24.data(), nullptr);
-  EVP_CIPHER_CTX_set_padding(c, 0);
-  EVP_EncryptUpdate(c, out.data(), &n, block.data(), 8);
-  EVP_EncryptFinal_ex(c, out.data() + n, &m);
-  EVP_CIPHER_CTX_free(c);
-  out.resize(8);
-  return out;
-}
-
-Bytes Cbc3(const Bytes& key24, const Bytes& data) {
-  Bytes chain(8, 0), out;
-  for (size_t i = 0; i < data.size(); i += 8) {
-    Bytes x(8);
-    for (int j = 0; j < 8; ++j) x[j] = chain[j] ^ data[i + j];
-    chain = Ecb3(key24, x);
-    out.insert(out.end(), chain.begin(), chain.end());
-  }
-  return out;
-}
-
-// ISO/IEC 9797-1 MAC algorithm 3 with K1 K2 K1: DES-CBC under K1, last block 3DES.
-Bytes Mac3(const Bytes& k1k2, const Bytes& data) {
-  Bytes k1(k1k2.begin(), k1k2.begin() + 8);
-  Bytes single = k1;
-  single.insert(single.end(), k1.begin(), k1.end());
-  single.insert(single.end(), k1.begin(), k1.end());
-  Bytes triple = k1k2;
-  triple.insert(triple.end(), k1.begin(), k1.end());
-  Bytes h(8, 0);
-  for (size_t i = 0; i < data.size(); i += 8) {
-    Bytes x(8);
-    for (int j = 0; j < 8; ++j) x[j] = h[j] ^ data[i + j];
-    h = Ecb3(i + 8 < data.size() ? single : triple, x);
-  }
-  return h;
-}
 
 const Bytes kMaster = H("2B7E151628AED2A6 ABF7158809CF4F3C 762E7160F38B4DA5");
 
@@ -62,14 +19,14 @@ class PinTest : public CardTest {
   // challenge. tamper flips a MAC bit.
   Bytes Protect(const std::string& header4, const Bytes& data, bool tamper = false, bool fetchChallenge = true) {
     Bytes uid = Data(Tx("00 CA 01 81 60"));
-    Bytes key = Cbc3(kMaster, Bytes(uid.begin(), uid.begin() + 16));  // K1 K2
+    Bytes key = TestCbc3(kMaster, Bytes(uid.begin(), uid.begin() + 16));  // K1 K2
     Bytes key24 = key;
     key24.insert(key24.end(), key.begin(), key.begin() + 8);
     if (fetchChallenge) challenge_ = Data(Tx("00 84 00 00 08"));
     Bytes padded = data;
     padded.push_back(0x80);
     while (padded.size() % 8) padded.push_back(0);
-    Bytes crypt = Cbc3(key24, padded);
+    Bytes crypt = TestCbc3(key24, padded);
     Bytes obj{0x87, static_cast<uint8_t>(crypt.size() + 1), 0x01};
     obj.insert(obj.end(), crypt.begin(), crypt.end());
     Bytes h = H(header4);
@@ -79,7 +36,7 @@ class PinTest : public CardTest {
     macIn.insert(macIn.end(), 4, 0x00);
     macIn.insert(macIn.end(), obj.begin(), obj.end());
     while (macIn.size() % 8) macIn.push_back(0);
-    Bytes mac = Mac3(key, macIn);
+    Bytes mac = TestMac3(key, macIn);
     if (tamper) mac[7] ^= 1;
     Bytes apdu = h;
     apdu.push_back(static_cast<uint8_t>(obj.size() + 10));
