@@ -1,7 +1,12 @@
 // The PC/SC test bed: a private pcscd with vpcd virtual readers, and virtual
 // cards (the vexa-vcard program) put into and taken out of those readers.
 //
-// How a test uses it:
+// How a test uses it. In CMake:
+//
+//   vexa_add_test(my_card_tests SOURCES tests/test_x.cpp
+//                 LIBS vexatestbed vexavcardos LABELS card)   # vexavcardos for perso.h
+//
+// In the test:
 //
 //   #include "vexa/testbed/testbed.h"
 //   using vexa::testbed::PcscTestbed;
@@ -30,10 +35,11 @@
 //   path for the life of the process. For the same reason one process has at
 //   most one PcscTestbed at a time (a second one throws std::logic_error);
 //   test beds made one after another reuse one socket path per process, so a
-//   fixture may make a new one per test (stopping pcscd costs about 2 s, so a
-//   test-suite-wide bed is cheaper). Child processes inherit the variable, so
-//   a program a test starts (p11tool, pkcs11-tool-like clients) talks to the
-//   private pcscd too.
+//   fixture may make a new one per test (starting takes tens of ms, stopping
+//   from a few ms up to about 2 s while the vpcd driver closes its slots).
+//   Child processes inherit the variable, so a program a test starts
+//   (p11tool, ssh-keygen -D, ...) talks to the private pcscd too. Under ctest
+//   each test case is its own process, so SetUpTestSuite runs once per case.
 // - Several test programs may run at once (ctest -j): each has its own pcscd,
 //   socket, folder and TCP ports (ports are reserved with lock files under
 //   /tmp/vexa-testbed-ports). pcscd's /run/pcscd/pcscd.pid is shared and
@@ -45,6 +51,9 @@
 // - Readers are found by name; pcscd does not list them in config order.
 // - Every wait has a time limit (15 s) and throws std::runtime_error when it
 //   passes, with pcscd's or the card's own output in the message.
+// - Dir() and everything in it (card images, APDU logs, pcscd.log) is removed
+//   with the bed; a VirtualCard must not outlive its bed.
+// - A card pulled out in the middle of a command: InsertPullingOutOn(INS).
 // - The card program is the build's vexa-vcard; the environment variable
 //   VEXA_VCARD_PROGRAM names another one (the transport tests use a stand-in).
 #pragma once
