@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "kernel_hooks.h"
 #include "vexa/kernel/config.h"
 #include "vexa/platform/module.h"
 #include "vexa/platform/registry.h"
@@ -119,6 +120,11 @@ int ReadKernelConfig(KernelConfig& config, std::string& cause) {
 
 const KernelConfig& Config() noexcept { return Stored(); }
 void SetConfig(const KernelConfig& config) { Stored() = config; }
+
+void ClearConfig() {
+  std::vector<BYTE>().swap(Stored().aid);
+  Stored() = KernelConfig{};
+}
 
 std::span<const BYTE> DefaultAID() noexcept { return Stored().aid; }
 DWORD SlotTimeOutSec() noexcept { return Stored().slotTimeOutSec; }

@@ -8,6 +8,8 @@ namespace vexa::kernel {
 int KernelStart();
 // The stop hook: releases the slot list, closes the trace.
 void KernelStop();
+// Back to the defaults, with the memory of the old values freed.
+void ClearConfig();
 
 // Defined by the slot list: releases the slot table once at process stop (the
 // UnloadSlots step of the stop hook). Weak, so that the engine frame links and

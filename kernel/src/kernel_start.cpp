@@ -79,6 +79,10 @@ void KernelStop() {
   Trace(1, "\tEffettuato UnloadSlots.\r\n");
   Trace(1, "ExitInstance - 0x%08x", static_cast<unsigned>(lastError));
   TraceClose();
+  // Free what the start allocated, so that a dlclose leaves nothing behind.
+  ClearConfig();
+  std::lock_guard<std::mutex> g(Info().mu);
+  std::string().swap(Info().path);
 }
 
 }  // namespace vexa::kernel

@@ -90,6 +90,9 @@ void ModuleRunStop(ModuleStopFn stop) noexcept {
   } catch (...) {
     // A stop hook runs at unload or exit: nothing is left to report to.
   }
+  // Free the cause: after dlclose nothing could reach it any more.
+  std::lock_guard<std::mutex> g(r.mu);
+  std::string().swap(r.cause);
 }
 
 bool ModuleStarted() noexcept {

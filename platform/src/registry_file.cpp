@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -62,14 +63,12 @@ std::string HomeDir() {
 // Reports a malformed file on standard error and on the trace, once per distinct
 // message so that a start-up reading a dozen values does not repeat it a dozen times.
 void ReportParseError(const RegParseError& err) {
-  static NoDestructor<std::mutex> mu;
-  static NoDestructor<std::string> last;
+  // The last message is remembered by its hash: no heap memory that would be
+  // left behind when a library is unloaded.
+  static std::atomic<std::size_t> last{0};
   std::string text = "registry: " + err.Text();
-  {
-    std::lock_guard<std::mutex> g(*mu);
-    if (*last == text) return;
-    *last = text;
-  }
+  const std::size_t h = std::hash<std::string>{}(text);
+  if (last.exchange(h) == h) return;
   std::fprintf(stderr, "%s\n", text.c_str());
   std::fflush(stderr);
   Trace(1, "%s\n", text.c_str());

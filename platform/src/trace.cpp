@@ -146,8 +146,7 @@ void CloseLocked(TraceState& s, bool closingLine) {
   if (s.fd >= 0) ::close(s.fd);
   s.fd = -1;
   s.on = false;
-  s.fileName.clear();
-  s.fileName.shrink_to_fit();
+  std::string().swap(s.fileName);  // frees it: a library unloaded by dlclose leaves nothing behind
   s.logLevel.store(0);
 }
 
