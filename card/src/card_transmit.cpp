@@ -7,6 +7,7 @@
 #include "apdu_codec.h"
 #include "vexa/card/card_session.h"
 #include "vexa/card/pcsc_table.h"
+#include "vexa/platform/secure.h"
 #include "vexa/platform/trace.h"
 
 using vexa::card::Pcsc;
@@ -76,7 +77,13 @@ LONG CCardSession::SendExt(APDU apdu, BYTE* pbResp, WORD* pwLen, BYTE* pSW1, BYT
 LONG CCardSession::Exchange(const APDU& apdu, bool bExt, BYTE* pbResp, DWORD cbCapacity,
                             DWORD* pcbData, BYTE* pSW1, BYTE* pSW2) {
   if (m_hCard == 0) return SCARD_E_INVALID_HANDLE;
-  std::vector<BYTE> cmd;
+  // The command bytes may hold a PIN or a key: the buffer is wiped after every
+  // use. It is kept per thread so that each command does not allocate.
+  thread_local std::vector<BYTE> cmd;
+  struct WipeOnExit {
+    std::vector<BYTE>& b;
+    ~WipeOnExit() { vexa::SecureWipe(b.data(), b.size()); }
+  } wipeCmd{cmd};
   LONG rc = vexa::card::EncodeCommand(
       apdu, m_bChannel, bExt ? vexa::card::SendForm::kSendExt : vexa::card::SendForm::kSend, cmd);
   if (rc != SCARD_S_SUCCESS) return rc;
@@ -89,9 +96,18 @@ LONG CCardSession::Exchange(const APDU& apdu, bool bExt, BYTE* pbResp, DWORD cbC
   if (large) largeBuf.resize(vexa::card::kExtendedReceive);
   BYTE* recv = large ? largeBuf.data() : shortBuf.data();
   const DWORD recvSize = large ? vexa::card::kExtendedReceive : vexa::card::kShortReceive;
+  DWORD cb = recvSize;
+  // A deciphered plaintext is wiped from the receive buffer once copied out.
+  struct WipeRecv {
+    BYTE* p;
+    DWORD size;
+    bool secret;
+    ~WipeRecv() {
+      if (secret) vexa::SecureWipe(p, size);
+    }
+  } wipeRecv{recv, recvSize, vexa::card::IsSecretResponse(apdu)};
 
   ++m_dwCommands;
-  DWORD cb = recvSize;
   rc = Pcsc().Transmit(m_hCard, SCARD_PCI_T1, cmd.data(), static_cast<DWORD>(cmd.size()), nullptr,
                        recv, &cb);
   if (rc != SCARD_S_SUCCESS) {
