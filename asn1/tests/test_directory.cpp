@@ -3,6 +3,8 @@
 // gives the same octets.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "fixtures.h"
 
 using namespace fixture;
@@ -387,4 +389,17 @@ TEST(ObjectList, IsClosedOnceAndWritesTheAidFirst) {
   assigned = list;
   EXPECT_EQ(before, Encode(copy));
   EXPECT_EQ(before, Encode(assigned));
+}
+
+TEST(Directory, EveryTruncationFailsWithoutReadingPastTheInput) {
+  Octets full = Hex(DIRECTORY);
+  for (std::size_t n = 1; n < full.size(); ++n) {
+    SCOPED_TRACE(n);
+    // An exact-size copy: the address sanitizer catches any read past it.
+    std::unique_ptr<BYTE[]> cut(new BYTE[n]);
+    std::copy(full.begin(), full.begin() + n, cut.get());
+    CGDO gdo;
+    EXPECT_EQ(ASN1_ERR_INVALID_INPUT, gdo.CreateByEncodedData(cut.get(), static_cast<DWORD>(n)));
+    EXPECT_FALSE(CGDO::IsVersion2(cut.get(), static_cast<DWORD>(n)));
+  }
 }
