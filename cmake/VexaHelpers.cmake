@@ -16,6 +16,11 @@
 
 set(VEXA_WARNINGS -Wall -Wextra)
 add_compile_options("$<$<COMPILE_LANGUAGE:CXX>:${VEXA_WARNINGS}>" "$<$<COMPILE_LANGUAGE:C>:${VEXA_WARNINGS}>")
+# GNU unique symbols (inline statics of templates such as std::to_string) would keep
+# a shared library mapped after dlclose, so its stop hook would never run on unload.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  add_compile_options("$<$<COMPILE_LANGUAGE:CXX>:-fno-gnu-unique>")
+endif()
 
 if(VEXA_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
