@@ -6,20 +6,40 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
 
 namespace vexa::crypto {
 
-void EnsureLegacyProvider() noexcept {
-  static std::once_flag once;
-  try {
-    std::call_once(once, [] {
+namespace {
+
+// The providers this library loads, released again when the library is
+// unloaded or the process ends. Built on first need: its destructor is then
+// registered after OpenSSL's own exit handler and so runs before OpenSSL
+// cleans up.
+class Providers {
+ public:
+  Providers()
       // Loading any provider explicitly stops OpenSSL from loading the default
-      // one on its own, so both are loaded. They stay loaded for the life of the
-      // process; OpenSSL releases them at exit.
-      OSSL_PROVIDER_load(nullptr, "default");
-      OSSL_PROVIDER_load(nullptr, "legacy");
-    });
+      // one on its own, so both are loaded.
+      : default_(OSSL_PROVIDER_load(nullptr, "default")),
+        legacy_(OSSL_PROVIDER_load(nullptr, "legacy")) {}
+  ~Providers() {
+    if (legacy_ != nullptr) OSSL_PROVIDER_unload(legacy_);
+    if (default_ != nullptr) OSSL_PROVIDER_unload(default_);
+  }
+  Providers(const Providers&) = delete;
+  Providers& operator=(const Providers&) = delete;
+
+ private:
+  OSSL_PROVIDER* default_;
+  OSSL_PROVIDER* legacy_;
+};
+
+}  // namespace
+
+void EnsureLegacyProvider() noexcept {
+  try {
+    static const Providers providers;
+    (void)providers;
   } catch (...) {
   }
 }

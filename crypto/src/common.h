@@ -42,7 +42,8 @@ long Guard(F&& body, long onException = RSA_ERR_MEMORY) noexcept {
 }
 
 // Makes the legacy provider (RC2-40 and other algorithms of older PKCS#12
-// files) available next to the default one. Safe to call often; loads once.
+// files) available next to the default one. Safe to call often; loads once, and
+// the providers are unloaded with the library (or at process exit).
 void EnsureLegacyProvider() noexcept;
 
 // Whole-file read into a wiping buffer (key files hold secrets). False when the

@@ -13,6 +13,9 @@ using vexa::SecureBytes;
 using vexa::crypto::Guard;
 
 namespace {
+// Far above what any tool writes (OpenSSL 2048, current guidance 600000).
+constexpr int64_t kMaxIterations = 1000000;
+
 struct P12Free { void operator()(PKCS12* p) const noexcept { PKCS12_free(p); } };
 struct X509Free { void operator()(X509* x) const noexcept { X509_free(x); } };
 struct X509StackFree {
@@ -26,8 +29,8 @@ CPKCS12::~CPKCS12() = default;
 long CPKCS12::Init(tFORMATI f, char* path, char* password) {
   return Guard([&]() -> long {
     m_bInit = 0;
-    m_pRSA.reset();
-    m_pX509.reset();
+    m_bHasRSA = 0;
+    m_bHasX509 = 0;
     if (path == nullptr) return RSA_ERR_ARG;
     SecureBytes file;
     if (!vexa::crypto::ReadWholeFile(path, file)) return RSA_ERR_FILE;
@@ -41,6 +44,16 @@ long CPKCS12::Init(tFORMATI f, char* path, char* password) {
     const unsigned char* p = der.data();
     std::unique_ptr<PKCS12, P12Free> p12(d2i_PKCS12(nullptr, &p, static_cast<long>(der.size())));
     if (!p12) return RSA_ERR_OPENSSL;
+    // The MAC is checked first and costs one key derivation of the file's own
+    // iteration count: a file asking for an absurd count would hold the caller
+    // for hours, so it is refused as malformed.
+    const ASN1_INTEGER* iter = nullptr;
+    PKCS12_get0_mac(nullptr, nullptr, nullptr, &iter, p12.get());
+    if (iter != nullptr) {
+      int64_t count = 0;
+      if (ASN1_INTEGER_get_int64(&count, iter) != 1 || count < 1 || count > kMaxIterations)
+        return RSA_ERR_OPENSSL;
+    }
 
     // The password is copied into a wiping buffer for the time of the parse.
     SecureBytes pass;
@@ -60,9 +73,9 @@ long CPKCS12::Init(tFORMATI f, char* path, char* password) {
 
     if (key) {
       if (EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) return RSA_ERR_OPENSSL;
-      auto rsa = std::make_unique<CRSA>();
-      if (rsa->InitKeysFromEVPKEY(key.get()) != RSA_OK) return RSA_ERR_OPENSSL;
-      m_pRSA = std::move(rsa);
+      m_RSA = CRSA();
+      if (m_RSA.InitKeysFromEVPKEY(key.get()) != RSA_OK) return RSA_ERR_OPENSSL;
+      m_bHasRSA = 1;
     }
     // OpenSSL returns only a certificate that matches the key; in a file
     // without a key, the first certificate is the one it carries.
@@ -70,12 +83,11 @@ long CPKCS12::Init(tFORMATI f, char* path, char* password) {
       cert.reset(sk_X509_shift(ca.get()));
     }
     if (cert) {
-      auto x = std::make_unique<CX509v3>();
-      if (x->InitFromX509(cert.get()) != RSA_OK) {
-        m_pRSA.reset();
+      if (m_X509.InitFromX509(cert.get()) != RSA_OK) {
+        m_bHasRSA = 0;
         return RSA_ERR_OPENSSL;
       }
-      m_pX509 = std::move(x);
+      m_bHasX509 = 1;
     }
     m_bInit = 1;
     return RSA_OK;
@@ -84,30 +96,32 @@ long CPKCS12::Init(tFORMATI f, char* path, char* password) {
 
 long CPKCS12::GetRSA(CRSA& rsa) {
   return Guard([&]() -> long {
-    if (!m_pRSA) return RSA_ERR_HANDOVER;
-    rsa = *m_pRSA;
+    if (!m_bHasRSA) return RSA_ERR_HANDOVER;
+    rsa = m_RSA;
     return RSA_OK;
   });
 }
 
 long CPKCS12::GetX509(CX509v3& cert) {
   return Guard([&]() -> long {
-    if (!m_pX509) return RSA_ERR_NO_CERT;
-    cert = *m_pX509;
+    if (!m_bHasX509) return RSA_ERR_NO_CERT;
+    cert = m_X509;
     return RSA_OK;
   });
 }
 
 long CPKCS12::SetRSA(CRSA rsa) {
   return Guard([&]() -> long {
-    m_pRSA = std::make_unique<CRSA>(rsa);
+    m_RSA = rsa;
+    m_bHasRSA = 1;
     return RSA_OK;
   });
 }
 
 long CPKCS12::SetX509(CX509v3 cert) {
   return Guard([&]() -> long {
-    m_pX509 = std::make_unique<CX509v3>(cert);
+    m_X509 = cert;
+    m_bHasX509 = m_X509.Get0() != nullptr ? 1 : 0;
     return RSA_OK;
   });
 }
@@ -115,13 +129,13 @@ long CPKCS12::SetX509(CX509v3 cert) {
 long CPKCS12::WriteP12ToFile(char* path, char* password, char* friendlyName) {
   return Guard([&]() -> long {
     if (path == nullptr) return RSA_ERR_ARG;
-    if (!m_pRSA || m_pRSA->Key() == nullptr || !m_pRSA->Key()->HasPrivate()) return RSA_ERR_KEY_PART;
-    if (!m_pX509 || m_pX509->Get0() == nullptr) return RSA_ERR_NO_CERT;
-    EVP_PKEY* key = m_pRSA->Key()->PrivateKey();
+    if (!m_bHasRSA || m_RSA.Key() == nullptr || !m_RSA.Key()->HasPrivate()) return RSA_ERR_KEY_PART;
+    if (!m_bHasX509 || m_X509.Get0() == nullptr) return RSA_ERR_NO_CERT;
+    EVP_PKEY* key = m_RSA.Key()->PrivateKey();
     if (key == nullptr) return RSA_ERR_KEY_PART;
     // Current encryption (AES-256-CBC with PBKDF2, SHA-256 MAC): OpenSSL's defaults.
     std::unique_ptr<PKCS12, P12Free> p12(
-        PKCS12_create(password, friendlyName, key, m_pX509->Get0(), nullptr, 0, 0, 0, 0, 0));
+        PKCS12_create(password, friendlyName, key, m_X509.Get0(), nullptr, 0, 0, 0, 0, 0));
     if (!p12) return RSA_ERR_OPENSSL;
     unsigned char* der = nullptr;
     const int n = i2d_PKCS12(p12.get(), &der);

@@ -157,6 +157,11 @@ TEST_F(Pkcs12, DamagedFilesGiveErrorCodes) {
   EXPECT_EQ(p12.Init(CPKCS12::tDER, CStr(P("flip.p12")), CStr("secret")), RSA_ERR_OPENSSL);
   CRSA rsa;
   EXPECT_EQ(p12.GetRSA(rsa), RSA_ERR_HANDOVER);
+
+  // A MAC iteration count far beyond any tool's is refused before the costly
+  // key derivation (it would hold the caller for as long as the file asks).
+  EXPECT_EQ(p12.Init(CPKCS12::tDER, CStr(Export("iter.p12", "-iter 1000001")), CStr("secret")), RSA_ERR_OPENSSL);
+  EXPECT_EQ(p12.Init(CPKCS12::tDER, CStr(Export("iter.p12", "-iter 100000")), CStr("secret")), RSA_OK);
 }
 
 TEST_F(Pkcs12, WrittenFileOpensWithOpensslAndHere) {

@@ -3,7 +3,6 @@
 // with the legacy one of older tools (RC2-40 / 3DES) both open.
 #pragma once
 
-#include <memory>
 
 #include "vexa/crypto/result.h"
 #include "vexa/crypto/rsa.h"
@@ -42,6 +41,9 @@ class VEXA_API CPKCS12 {
 
  private:
   int m_bInit = 0;
-  std::unique_ptr<CRSA> m_pRSA;
-  std::unique_ptr<CX509v3> m_pX509;
+  // The key and certificate held, each with its presence flag.
+  CRSA m_RSA;
+  CX509v3 m_X509;
+  int m_bHasRSA = 0;
+  int m_bHasX509 = 0;
 };
