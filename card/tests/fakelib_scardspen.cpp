@@ -43,7 +43,7 @@ extern "C" __attribute__((visibility("default"))) void FakePinPadAnswer(LONG res
 extern "C" __attribute__((visibility("default"))) int FakePinPadLastCall(SCARDHANDLE* hCard, BYTE* req,
                                                                          DWORD* cbRequest, DWORD* cbStatus) {
   *hCard = g_call.hCard;
-  std::memcpy(req, g_call.request.data(), std::min<std::size_t>(g_call.request.size(), 32));
+  if (!g_call.request.empty()) std::memcpy(req, g_call.request.data(), std::min<std::size_t>(g_call.request.size(), 32));
   *cbRequest = g_call.cbRequest;
   *cbStatus = g_call.cbStatus;
   return g_call.calls;

@@ -222,7 +222,7 @@ LONG FakePcsc::Transmit(SCARDHANDLE h, const SCARD_IO_REQUEST*, LPCBYTE cmd, DWO
   }
   const std::vector<BYTE> answer = card(command);
   if (answer.size() > *pcbResp) return SCARD_E_INSUFFICIENT_BUFFER;
-  std::memcpy(resp, answer.data(), answer.size());
+  if (!answer.empty()) std::memcpy(resp, answer.data(), answer.size());
   *pcbResp = static_cast<DWORD>(answer.size());
   return SCARD_S_SUCCESS;
 }
