@@ -2,6 +2,9 @@
 // a piece of a test in a child process.
 #pragma once
 
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/select.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,10 +41,19 @@ inline int RunInChild(const std::function<int()>& body) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A child started with StartChild, stopped and reaped by its pid.
+// A child started with StartChild, stopped and reaped by its pid (at the
+// latest when this goes out of scope, e.g. after a failed assertion).
 struct Child {
   pid_t pid = -1;
   int fromChild = -1;  // read end of a pipe the child writes one byte to when ready
+  Child() = default;
+  Child(Child&& o) noexcept : pid(o.pid), fromChild(o.fromChild) {
+    o.pid = -1;
+    o.fromChild = -1;
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+  ~Child();
 };
 
 // Starts body in a child that writes one byte to its pipe once body's setup is
@@ -50,9 +62,13 @@ inline Child StartChild(const std::function<void(const std::function<void()>& re
   int fds[2];
   Child c;
   if (pipe(fds) != 0) return c;
+  const pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) return c;
   if (pid == 0) {
+    // The child never outlives the test program.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(96);
     close(fds[0]);
     auto ready = [&] {
       char b = 1;
@@ -93,5 +109,7 @@ inline void KillChild(Child& c) {
     c.fromChild = -1;
   }
 }
+
+inline Child::~Child() { KillChild(*this); }
 
 }  // namespace vexa::test
