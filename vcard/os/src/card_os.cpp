@@ -2,6 +2,8 @@
 // messaging, and writing the image after every command that changed it.
 #include "vexa/vcard/card_os.h"
 
+#include <sys/stat.h>
+
 #include <stdexcept>
 
 #include "admin.h"
@@ -22,11 +24,17 @@ class VirtualCard final : public ICardOs {
     auto v = FindVersion(st_.version);
     if (!v) throw std::runtime_error(path_ + ": unknown card OS version " + st_.version);
     ver_ = *v;
+    stamp_ = Stamp();
     Reset();
   }
 
   Bytes Atr() const override { return st_.atr; }
-  void PowerOn() override { Reset(); }
+  // A card image changed by another simulator (another process) while this
+  // card was powered off is read again, so both see the same card.
+  void PowerOn() override {
+    ReloadIfChanged();
+    Reset();
+  }
   void PowerOff() override { Reset(); }
 
   Bytes Process(const Bytes& apdu) override {
@@ -40,6 +48,33 @@ class VirtualCard final : public ICardOs {
   }
 
  private:
+  struct FileStamp {
+    bool ok = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    long long mtimeNs = 0;
+    bool operator==(const FileStamp&) const = default;
+  };
+
+  FileStamp Stamp() const {
+    struct stat s {};
+    if (::stat(path_.c_str(), &s) != 0) return {};
+    return {true, s.st_dev, s.st_ino, s.st_size, static_cast<long long>(s.st_mtim.tv_sec) * 1000000000LL + s.st_mtim.tv_nsec};
+  }
+
+  void ReloadIfChanged() {
+    const FileStamp now = Stamp();
+    if (!now.ok || now == stamp_) return;
+    try {
+      CardState st = LoadImageFile(path_);
+      if (st.version != st_.version) return;  // another card: keep this one
+      st_ = std::move(st);
+      stamp_ = now;
+    } catch (const std::exception&) {
+    }
+  }
+
   void Reset() {
     ses_ = SessionState{};
     ses_.channels[0].open = true;
@@ -85,6 +120,7 @@ class VirtualCard final : public ICardOs {
   bool Persist() {
     try {
       SaveImageFile(path_, st_);
+      stamp_ = Stamp();
       return true;
     } catch (const std::exception&) {
       try {
@@ -183,6 +219,7 @@ class VirtualCard final : public ICardOs {
   CardState st_;
   VersionInfo ver_{};
   SessionState ses_;
+  FileStamp stamp_;
 };
 
 }  // namespace

@@ -197,6 +197,9 @@ void CreateKeyObject(Context& ctx, uint8_t objClass, uint8_t ref, const Bytes& o
     if (it == df.keys.end()) Refuse(sw::kRefNotFound);
     if (it->comps.count(objClass)) Refuse(sw::kFileExists);
     it->comps[objClass] = std::move(comp);
+    // A third component makes it a CRT key: the class-20 template gave the
+    // length of a prime, half the key length.
+    if (objClass == 0x22) it->size = static_cast<uint16_t>(2 * it->size);
   }
   ctx.dirty = true;
 }
@@ -210,7 +213,12 @@ Bytes LoadKeyComponent(Context& ctx, uint8_t objClass, uint8_t ref, const Bytes&
   KeyComponent& comp = k->comps[objClass];
   comp.loaded = !AllFf(data);
   comp.value = comp.loaded ? ComponentValue(data) : SecureBytes(data.begin(), data.end());
-  if (objClass == 0x20 || objClass == 0x21) k->publicExponent.clear();
+  // Modulus or private exponent: the key is in (or goes back to) that form.
+  if (objClass == 0x20 || objClass == 0x21) {
+    k->publicExponent.clear();
+    for (uint8_t cls : {0x22, 0x23, 0x24})
+      if (k->comps.count(cls)) k->comps[cls].loaded = false;
+  }
   ctx.dirty = true;
   return Answer(sw::kOk);
 }
@@ -231,8 +239,7 @@ Bytes CmdGenerateKeyPair(Context& ctx, const Command& c) {
   if (!k || k->algo == kAlgo3Des) Refuse(sw::kRefNotFound);
   RequireAccess(ctx, k->ac, kAcChange);
   // The key length comes from the placeholders of the creation templates.
-  size_t bytes = k->size;
-  if (k->comps.count(0x22)) bytes = 2 * k->comps.at(0x20).value.size();
+  const size_t bytes = k->size;
   if (bytes < 64 || bytes > 512 || bytes % 8 != 0) Refuse(sw::kWrongData);
   FileNode& df = CurrentDf(ctx);
   const uint16_t fid = static_cast<uint16_t>(d[2] << 8 | d[3]);
@@ -242,10 +249,12 @@ Bytes CmdGenerateKeyPair(Context& ctx, const Command& c) {
   if (!ef) Refuse(sw::kFileNotFound);
   RsaKeyParts parts = GenerateRsa(static_cast<unsigned>(bytes * 8), e);
   WritePublicKey(ctx, *ef, parts);
-  k->comps[0x20] = {parts.n, true};
-  k->comps[0x21] = {parts.d, true};
-  for (uint8_t cls : {0x22, 0x23, 0x24})
-    if (k->comps.count(cls)) k->comps[cls].loaded = false;
+  // Kept in the CRT form: four times faster to use than modulus and exponent.
+  k->comps[0x20] = {parts.p, true};
+  k->comps[0x21] = {parts.q, true};
+  k->comps[0x22] = {parts.dp, true};
+  k->comps[0x23] = {parts.dq, true};
+  k->comps[0x24] = {parts.qinv, true};
   k->publicExponent = Bytes(parts.e.begin(), parts.e.end());
   k->size = static_cast<uint16_t>(bytes);
   ctx.dirty = true;
@@ -316,8 +325,9 @@ Bytes CmdPso(Context& ctx, const Command& c) {
       out.insert(out.end(), enc.begin(), enc.end());
       return Answer(std::move(out), sw::kOk);
     }
-    if (k.publicExponent.empty() || !Loaded(k, 0x20) || IsCrt(k)) Refuse(sw::kConditionsNotSatisfied);
-    auto r = RsaModExp(c.data, k.publicExponent, k.comps.at(0x20).value);
+    if (k.publicExponent.empty() || !Loaded(k, 0x20) || !Loaded(k, 0x21)) Refuse(sw::kConditionsNotSatisfied);
+    const SecureBytes n = IsCrt(k) ? Multiply(k.comps.at(0x20).value, k.comps.at(0x21).value) : k.comps.at(0x20).value;
+    auto r = RsaModExp(c.data, k.publicExponent, n);
     if (!r) Refuse(sw::kWrongData);
     out.insert(out.end(), r->begin(), r->end());
     return Answer(std::move(out), sw::kOk);

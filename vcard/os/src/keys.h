@@ -6,7 +6,9 @@
 // RSA key objects hold their components by class: 20 modulus and 21 private
 // exponent, or, when classes 22 to 24 are loaded, the CRT form 20 p, 21 q,
 // 22 d mod (p-1), 23 d mod (q-1), 24 q^-1 mod p. A component sent with the
-// two-byte header (length + 1, 00) is stored without it. 3DES key objects
+// two-byte header (length + 1, 00) is stored without it; loading class 20 or
+// 21 puts the key back into the modulus/exponent form. GENERATE KEY PAIR keeps
+// the generated key in the CRT form. 3DES key objects
 // (algorithm 03) hold the key in class 20 (16 or 24 bytes, more are ignored).
 #pragma once
 

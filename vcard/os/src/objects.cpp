@@ -9,6 +9,9 @@
 // objects) create a key object holding a modulus (class 00) or add its exponent
 // (class 01).
 //
+// A template with neither options nor value changes the access records of an
+// existing PIN.
+//
 // PIN options: the low nibble of byte 2 is the number of tries (0: no retry
 // counter), the low nibble of byte 4 the tries left, byte 8 the reference of
 // the PIN that unblocks this one (0: none).
@@ -51,6 +54,24 @@ void CreatePin(Context& ctx, uint8_t objClass, uint8_t ref, const Bytes& opt, co
   ctx.dirty = true;
 }
 
+// A template without options and value (Init_PIN of M4.10 without a PIN): new
+// access records for an existing PIN of the current DF.
+Bytes ChangePinAccess(Context& ctx, const Bytes& id, const std::vector<Tlv>& tlvs) {
+  RequireAdminPhase(ctx);
+  FileNode& df = CurrentDf(ctx);
+  auto it = std::find_if(df.pins.begin(), df.pins.end(), [&](const PinObject& p) { return p.ref == id[1]; });
+  if (it == df.pins.end()) Refuse(sw::kRefNotFound);
+  const Tlv* ac = FindTag(tlvs, 0x86);
+  const Tlv* sm = FindTag(tlvs, 0xCB);
+  if (!sm) sm = FindTag(tlvs, 0x8B);
+  if (!ac && !sm) Refuse(sw::kWrongData);
+  if ((ac && (ac->value.empty() || ac->value.size() > 16)) || (sm && sm->value.size() > 32)) Refuse(sw::kWrongData);
+  if (ac) it->ac = ac->value;
+  if (sm) it->sm = sm->value;
+  ctx.dirty = true;
+  return Answer(sw::kOk);
+}
+
 }  // namespace
 
 Bytes CmdPutDataOci(Context& ctx, const Command& c) {
@@ -58,7 +79,9 @@ Bytes CmdPutDataOci(Context& ctx, const Command& c) {
   if (!tlvs) Refuse(sw::kWrongData);
   const Tlv* id = FindTag(*tlvs, 0x83);
   const Tlv* opt = FindTag(*tlvs, 0x85);
-  if (!id || id->value.size() != 2 || !opt || opt->value.size() != 8) Refuse(sw::kWrongData);
+  if (!id || id->value.size() != 2) Refuse(sw::kWrongData);
+  if (!opt && !FindTag(*tlvs, 0x8F)) return ChangePinAccess(ctx, id->value, *tlvs);
+  if (!opt || opt->value.size() != 8) Refuse(sw::kWrongData);
   const Tlv* ac = FindTag(*tlvs, 0x86);
   const Tlv* sm = FindTag(*tlvs, 0x8B);
   if (!sm) sm = FindTag(*tlvs, 0xCB);

@@ -54,6 +54,16 @@ TEST_F(ImageTest, FilesPinsAndCountersSurviveARestart) {
   EXPECT_EQ(s.st_mode & 0777, 0600u);
 }
 
+TEST_F(ImageTest, ChangesOfAnotherSimulatorAreSeenAtPowerOn) {
+  MakeCard();
+  auto other = OpenCardImage(image_);
+  other->PowerOn();
+  ASSERT_EQ(Sw(other->Process(H("80 10 00 00"))), 0x9000);
+  EXPECT_EQ(Hs(Tx("00 CA 01 83 01")), "109000");  // not before the next power-on
+  card_->PowerOn();
+  EXPECT_EQ(Hs(Tx("00 CA 01 83 01")), "209000");
+}
+
 TEST_F(ImageTest, MissingOrMalformedImagesAreRefusedClearly) {
   MakeCard();
   const std::string good = ReadFile(image_);

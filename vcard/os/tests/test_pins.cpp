@@ -145,6 +145,19 @@ TEST_F(PinTest, InitPinTemplateSetsTriesAndUnblockingPin) {
   EXPECT_EQ(SwOf("00 20 00 87 02 32 32"), 0x9000);
 }
 
+TEST_F(PinTest, InitPinWithoutValueChangesTheAccessRecords) {
+  AdminPhase();
+  // M4.10 form without a PIN: 83 02 00 ref, 86 09 BSAC410, CB 10 BSSM410 (33 bytes).
+  EXPECT_EQ(SwOf("00 DA 01 6E 21 83 02 00 10 86 09 00 00 00 00 00 00 00 00 00 CB 10 01 FF FF FF FF FF FF FF FF FF FF "
+                 "FF FF FF FF FF"),
+            0x9000);
+  // The SM record now asks for secure messaging.
+  EXPECT_EQ(SwOf("00 20 00 90 08 31 32 33 34 35 36 37 38"), 0x6982);
+  EXPECT_EQ(SwOf("00 DA 01 6E 21 83 02 00 16 86 09 00 00 00 00 00 00 00 00 00 CB 10 01 FF FF FF FF FF FF FF FF FF FF "
+                 "FF FF FF FF FF"),
+            0x6A88);
+}
+
 TEST_F(PinTest, ProtectedVerifyChecksMacChallengeAndPin) {
   const Bytes pin = H("31 32 33 34 35 36 37 38");
   Bytes ok = Protect("00 20 00 90", pin);
