@@ -9,7 +9,7 @@ namespace vexa::vcard::reader {
 FrameResult CardSession::HandlePayload(const Bytes& payload) {
   try {
     if (payload.empty()) return {FrameResult::Action::kClose, {}, "empty frame"};
-    if (payload.size() == 1) return HandleControl(payload[0]);
+    if (payload.size() == 1) return HandleControl(payload);
     return HandleCommand(payload);
   } catch (const std::exception& e) {
     return {FrameResult::Action::kClose, {}, std::string("internal error: ") + e.what()};
@@ -18,8 +18,8 @@ FrameResult CardSession::HandlePayload(const Bytes& payload) {
   }
 }
 
-FrameResult CardSession::HandleControl(uint8_t code) {
-  switch (static_cast<ControlCode>(code)) {
+FrameResult CardSession::HandleControl(const Bytes& payload) {
+  switch (static_cast<ControlCode>(payload[0])) {
     case ControlCode::kPowerOff:
       m_card.PowerOff();
       m_log.Note("power off");
@@ -40,7 +40,10 @@ FrameResult CardSession::HandleControl(uint8_t code) {
       return {FrameResult::Action::kReply, std::move(atr), {}};
     }
   }
-  return {FrameResult::Action::kClose, {}, "unknown control code " + std::to_string(code)};
+  // The driver frames a client's one-byte command exactly like a control code
+  // (pcscd passes such commands on). Any other byte is such a command: the
+  // card OS answers it like a card would (wrong length), and the card stays in.
+  return HandleCommand(payload);
 }
 
 FrameResult CardSession::HandleCommand(const Bytes& apdu) {

@@ -54,13 +54,21 @@ TEST_F(CardSessionTest, ControlCodesDrivePowerAndOnlyGetAtrIsAnswered) {
   EXPECT_TRUE(Logged().empty());  // control codes are not exchanges
 }
 
-TEST_F(CardSessionTest, MalformedFramesCloseTheConnection) {
-  const Bytes malformed[] = {{}, {0x03}, {0x05}, {0xFF}};
-  for (const auto& payload : malformed) {
-    FrameResult r = m_session.HandlePayload(payload);
-    EXPECT_EQ(r.action, Action::kClose);
-    EXPECT_FALSE(r.reason.empty());
+TEST_F(CardSessionTest, AnEmptyFrameClosesTheConnection) {
+  FrameResult r = m_session.HandlePayload({});
+  EXPECT_EQ(r.action, Action::kClose);
+  EXPECT_FALSE(r.reason.empty());
+}
+
+TEST_F(CardSessionTest, OneByteOtherThanAControlCodeIsAShortCommandAnsweredByTheCardOs) {
+  for (uint8_t b : {0x03, 0x05, 0xFF}) {
+    FrameResult r = m_session.HandlePayload({b});
+    EXPECT_EQ(r.action, Action::kReply);
+    EXPECT_EQ(r.reply, (Bytes{0x67, 0x00}));
   }
+  auto log = Logged();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0].command, Bytes{0x03});
 }
 
 TEST_F(CardSessionTest, CommandsAreAnsweredAndLoggedWithTheirResponses) {

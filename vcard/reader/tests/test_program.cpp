@@ -185,22 +185,16 @@ TEST_F(StandInDriver, AnswersControlCodesAndCommandsAndLogsBeforeAnswering) {
 }
 
 TEST_F(StandInDriver, AMalformedFrameClosesTheConnectionWithoutACrash) {
-  const Bytes malformed[] = {
-      {0x00, 0x00},  // empty payload
-      {0x00, 0x01, 0x03},  // unknown control code
-      {0x00, 0x01, 0xFF},
-  };
-  for (const auto& raw : malformed) {
-    SCOPED_TRACE(static_cast<int>(raw.back()));
-    m_conn.Reset();
-    Start();
-    Accept();
-    EXPECT_EQ(Exchange({0x04}), (Bytes{0x3B, 0x02, 0x14, 0xAB}));
-    Send(raw);
-    EXPECT_TRUE(SeesEndOfStream(m_conn.get()));
-    EXPECT_EQ(WaitExit(), 1);
-  }
-  EXPECT_NE(ReadLog().find("# connection closed"), std::string::npos);
+  Start();
+  Accept();
+  EXPECT_EQ(Exchange({0x04}), (Bytes{0x3B, 0x02, 0x14, 0xAB}));
+  // A one-byte payload that is no control code is a client's short command:
+  // answered, and the card stays in.
+  EXPECT_EQ(Exchange({0x03}), (Bytes{0x67, 0x00}));
+  Send({0x00, 0x00});  // an empty frame
+  EXPECT_TRUE(SeesEndOfStream(m_conn.get()));
+  EXPECT_EQ(WaitExit(), 1);
+  EXPECT_NE(ReadLog().find("# connection closed: empty frame"), std::string::npos);
 }
 
 TEST_F(StandInDriver, ACardPulledMidCommandClosesWithoutAnAnswer) {

@@ -319,6 +319,21 @@ TEST_F(TestbedTest, ACardPulledMidCommandGivesNoResponseAndThenIsGone) {
   EXPECT_EQ(again.Transmit({0x00, 0xB0, 0x00, 0x00, 0x10}), (Bytes{0x6D, 0x00}));
 }
 
+TEST_F(TestbedTest, AOneByteCommandIsAnsweredAndTheCardStaysIn) {
+  // pcscd passes a one-byte command on, and the driver frames it like a
+  // control code: the card must answer it, not take it for a broken frame.
+  const std::string reader = "Vexa Reader A 00 01";
+  VirtualCard card(*s_bed, reader, Image("short.img", "3B02A001"));
+  Connection c(reader);
+  ASSERT_EQ(c.ConnectResult(), SCARD_S_SUCCESS);
+  EXPECT_EQ(c.Transmit({0x03}), (Bytes{0x67, 0x00}));
+  EXPECT_EQ(c.Transmit({0x00, 0xA4}), (Bytes{0x67, 0x00}));
+  EXPECT_EQ(c.Transmit(kSelect), kSelectOk);
+  EXPECT_TRUE(card.Inserted());
+  ASSERT_EQ(card.Log().size(), 3u);
+  EXPECT_EQ(card.Log()[0].command, Bytes{0x03});
+}
+
 TEST_F(TestbedTest, ABadCardImageFailsTheInsertionWithTheCardsOwnMessage) {
   const std::string image = s_bed->Dir() + "/bad.img";
   std::ofstream(image) << "atr=3B0\n";

@@ -38,14 +38,15 @@ class CardSession {
   // response of 0 bytes and the removal).
   void PullOutOnInstruction(uint8_t ins) { m_pullIns = ins; }
 
-  // One frame payload in. An empty payload or an unknown control code is not
-  // something the driver sends: the answer is to close the connection. A
-  // command shorter than a header still goes to the card OS, which answers it
-  // with a status word as a card would. Never throws.
+  // One frame payload in. An empty payload is not something the driver sends:
+  // the answer is to close the connection. One byte other than a control code
+  // is a client's one-byte command (the driver frames it the same way) and,
+  // like any command shorter than a header, goes to the card OS, which answers
+  // it with a status word as a card would. Never throws.
   FrameResult HandlePayload(const Bytes& payload);
 
  private:
-  FrameResult HandleControl(uint8_t code);
+  FrameResult HandleControl(const Bytes& payload);
   FrameResult HandleCommand(const Bytes& apdu);
   ICardOs& m_card;
   ApduLogWriter& m_log;
