@@ -43,15 +43,18 @@ long CRSA::SaveKeyToFile(char* path, long format, int isPrivate, const unsigned 
     std::span<const unsigned char> body(der, derLen);
     if (format != KEY_FORMAT_BASE64 && format != KEY_FORMAT_ARMOURED)
       return vexa::crypto::WriteWholeFile(path, body) ? RSA_OK : RSA_ERR_FILE;
-    std::string text = vexa::crypto::Base64Encode(body);
-    if (format == KEY_FORMAT_ARMOURED)
-      text = vexa::crypto::ArmourFirstLine(isPrivate != 0) + text +
-             vexa::crypto::ArmourLastLine(isPrivate != 0);
-    bool ok = vexa::crypto::WriteWholeFile(
-        path, {reinterpret_cast<const unsigned char*>(text.data()), text.size()});
-    // The text of a private key is a secret too.
-    vexa::SecureWipe(text.data(), text.size());
-    return ok ? RSA_OK : RSA_ERR_FILE;
+    // The text of a private key is a secret too: it is only ever kept in
+    // wiping buffers.
+    SecureBytes text;
+    std::string b64 = vexa::crypto::Base64Encode(body);
+    const std::string first = format == KEY_FORMAT_ARMOURED ? vexa::crypto::ArmourFirstLine(isPrivate != 0) : "";
+    const std::string last = format == KEY_FORMAT_ARMOURED ? vexa::crypto::ArmourLastLine(isPrivate != 0) : "";
+    text.reserve(first.size() + b64.size() + last.size());
+    text.insert(text.end(), first.begin(), first.end());
+    text.insert(text.end(), b64.begin(), b64.end());
+    text.insert(text.end(), last.begin(), last.end());
+    vexa::SecureWipe(b64.data(), b64.size());
+    return vexa::crypto::WriteWholeFile(path, text) ? RSA_OK : RSA_ERR_FILE;
   });
 }
 

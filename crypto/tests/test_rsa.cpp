@@ -400,11 +400,17 @@ TEST(Rsa, PrivateKeyFromModulusAndExponentsOnly) {
   ASSERT_EQ(rsa.Sign(digest, 20, sig, sigLen, MD_TYPE_SHA1), RSA_OK);
   EXPECT_EQ(gen.Verify(sig, sigLen, digest, 20, MD_TYPE_SHA1), RSA_OK);
 
-  // The public half can be replaced by a null-pointer call that keeps n.
+  // n and d alone cannot run OpenSSL's (blinded) private operation: a clear
+  // result code, no crash. Adding e later with a null modulus keeps n and d.
   CRSA halves;
   halves.InitPVK(n, static_cast<long>(nl), d, static_cast<long>(dl));
   EXPECT_TRUE(halves.IsPvkKey());
   EXPECT_FALSE(halves.IsPbkKey());
+  sigLen = 128;
+  EXPECT_EQ(halves.Sign(digest, 20, sig, sigLen, MD_TYPE_SHA1), RSA_ERR_NO_KEY);
+  long plainLen = 128;
+  EXPECT_EQ(halves.Decrypt(sig, 128, sig, plainLen), RSA_ERR_NO_KEY);
+  EXPECT_EQ(halves.InitKeysFromRSA(sig), RSA_ERR_NO_KEY);
   halves.InitPBK(nullptr, 0, e, static_cast<long>(el));
   EXPECT_TRUE(halves.IsPbkKey());
   sigLen = 128;
