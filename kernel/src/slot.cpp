@@ -61,8 +61,10 @@ long CSlot::OpenTokenLocked() {
   m_pToken.reset();
   m_pToken = std::make_unique<CToken>(m_hSlot, m_szSlotName);
   long rc = m_pToken->OpenToken();
-  if (rc == 0) rc = m_pToken->DetectVersion();
   if (rc == 0) {
+    // A card whose OS version is not recognised stays a token: its version
+    // query reports ERR_GENERIC and clients decide.
+    m_pToken->DetectVersion();
     // A card without the configured application is still a token; attaching
     // to an application reports the failure.
     const long sel = m_pToken->SelectAID();

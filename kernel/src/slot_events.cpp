@@ -21,7 +21,10 @@ namespace {
 
 struct Waiter {
   vexa::Event event{false};  // auto reset
-  bool aborted = false;      // the table was released while waiting (EventState::mu)
+  // Guarded by EventState::mu:
+  bool hasEvent = false;     // a blocking waiter was woken by an event ...
+  long index = 0;            // ... of this slot (the first one after it began)
+  bool aborted = false;      // the table was released before any event came
 };
 
 struct EventState {
@@ -49,16 +52,29 @@ void SignalSlotEvent(BYTE index) {
   }
   s.latest = index;
   if (s.nonBlocking) s.nonBlocking->event.Set();
-  for (auto& w : s.blocking) w->event.Set();
+  for (auto& w : s.blocking) {
+    if (!w->hasEvent) {
+      w->hasEvent = true;
+      w->index = index;
+    }
+    w->event.Set();
+  }
 }
 
 void AbortSlotEventWaiters() {
   EventState& s = Events();
   std::lock_guard<std::mutex> g(s.mu);
   for (auto& w : s.blocking) {
+    if (w->hasEvent) continue;  // its event came first: it reports that
     w->aborted = true;
     w->event.Set();
   }
+}
+
+std::size_t BlockingSlotEventWaiters() {
+  EventState& s = Events();
+  std::lock_guard<std::mutex> g(s.mu);
+  return s.blocking.size();
 }
 
 long WaitSlotEvent(long* plIndex, bool bBlocking) {
@@ -84,8 +100,8 @@ long WaitSlotEvent(long* plIndex, bool bBlocking) {
     return 0;
   }
   if (r != WaitResult::Signalled || w->aborted) return -1;
-  *plIndex = s.latest;
-  Trace(4, "Event on Slot %ld\n", s.latest);
+  *plIndex = bBlocking ? w->index : s.latest;
+  Trace(4, "Event on Slot %ld\n", *plIndex);
   return 0;
 }
 

@@ -84,6 +84,7 @@ bool AllReadersGone() {
 }  // namespace
 
 SlotMap& SlotTable() { return State().table; }
+long SlotsTimesLoaded() { return State().timesLoaded; }
 std::recursive_mutex& GlobalSlotMutex() { return State().global; }
 std::recursive_mutex& SlotTableCS() { return State().cs; }
 

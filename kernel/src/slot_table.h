@@ -37,5 +37,9 @@ void SignalSlotEvent(BYTE index);
 void AbortSlotEventWaiters();
 // The wait of CSlots::get_SlotEvent. 0 or -1.
 long WaitSlotEvent(long* plIndex, bool bBlocking);
+// The number of get_SlotEvent calls blocked now (tests wait for a waiter with it).
+std::size_t BlockingSlotEventWaiters();
+// LoadSlots calls not yet balanced by UnloadSlots.
+long SlotsTimesLoaded();
 
 }  // namespace vexa::kernel
