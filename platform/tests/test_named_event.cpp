@@ -168,3 +168,23 @@ TEST(NamedEvent, AFreshEventAfterEveryHolderHasGone) {
   EXPECT_FALSE(again.Existed());
   EXPECT_EQ(again.Wait(0), WaitResult::Timeout) << "initial state of the new creator";
 }
+
+TEST(NamedEvent, ALockThatCanNeverBeHadFailsInsteadOfHanging) {
+  const std::string name = UniqueName("PropCert");
+  NamedEvent e;
+  ASSERT_EQ(e.Create(name.c_str(), true, false), 0);
+  // A process takes the lock and unmaps the event before it dies, so the
+  // system cannot hand the lock on.
+  ASSERT_EQ(RunInChild([&] {
+              NamedEvent o;
+              if (o.Create(name.c_str(), true, false) != 0) return 1;
+              if (!vexa::NamedEventTestAccess::LockAndAbandon(o)) return 2;
+              o.Close();
+              return 0;
+            }),
+            0);
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(e.Set(), -1);
+  EXPECT_EQ(e.Wait(kInfinite), WaitResult::Failed);
+  EXPECT_LT(ElapsedMs(t0), 30000);
+}
