@@ -122,6 +122,10 @@ ServeEnd ServeConnection(int sock, int stopFd, CardSession& session, std::string
       reason = "stop signal";
       return ServeEnd::kStopped;
     }
+    if (fds[0].revents & POLLNVAL) {
+      reason = "the socket is not open";
+      return ServeEnd::kSocketError;
+    }
     if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
     const int one = 1;
     ::setsockopt(sock, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
