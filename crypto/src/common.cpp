@@ -44,6 +44,16 @@ void EnsureLegacyProvider() noexcept {
   }
 }
 
+void EnsureRipemd160() noexcept {
+  static const bool checked = [] {
+    EVP_MD* md = EVP_MD_fetch(nullptr, "RIPEMD160", nullptr);
+    if (md == nullptr) EnsureLegacyProvider();
+    EVP_MD_free(md);
+    return true;
+  }();
+  (void)checked;
+}
+
 bool ReadWholeFile(const char* path, SecureBytes& out) {
   out.clear();
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);

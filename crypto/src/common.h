@@ -46,6 +46,10 @@ long Guard(F&& body, long onException = RSA_ERR_MEMORY) noexcept {
 // the providers are unloaded with the library (or at process exit).
 void EnsureLegacyProvider() noexcept;
 
+// Makes RIPEMD-160 available: OpenSSL 3.0 releases before 3.0.7 keep it in
+// the legacy provider only. Checks once.
+void EnsureRipemd160() noexcept;
+
 // Whole-file read into a wiping buffer (key files hold secrets). False when the
 // file cannot be opened or read.
 bool ReadWholeFile(const char* path, SecureBytes& out);

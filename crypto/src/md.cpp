@@ -35,7 +35,9 @@ const EVP_MD* CMD::New(tTYPE t) {
   switch (t) {
     case tSHA1: return EVP_sha1();
     case tMD5: return EVP_md5();
-    case tRIPEMD160: return EVP_ripemd160();
+    case tRIPEMD160:
+      vexa::crypto::EnsureRipemd160();
+      return EVP_ripemd160();
     case tMD5SHA1: return EVP_md5_sha1();
     default: return nullptr;
   }

@@ -114,7 +114,9 @@ int CRSA::GetOpenSSL_NID(int mdType) {
   switch (mdType) {
     case MD_TYPE_SHA1: return NID_sha1;
     case MD_TYPE_MD5: return NID_md5;
-    case MD_TYPE_RIPEMD160: return NID_ripemd160;
+    case MD_TYPE_RIPEMD160:
+      vexa::crypto::EnsureRipemd160();
+      return NID_ripemd160;
     case MD_TYPE_MD5_SHA1: return NID_md5_sha1;
     default: return 0;
   }
