@@ -26,8 +26,9 @@ std::string PinPadLibraryPath() {
   return VEXA_PINPAD_LIBRARY;
 }
 
-// Request block of SCardSPEVerifyPin: VERIFY 00 20 00 R with an 8-byte PIN
-// block entered on the pad (bytes the reader's pad firmware expects).
+// Request block of SCardSPEVerifyPin: the VERIFY header 00 20 00 R (R = PIN
+// reference with bit 0x80) inside the block layout the PIN-pad library reads;
+// the bytes after the first eleven are zero.
 std::array<BYTE, 32> PinPadRequest(BYTE bPinRef) {
   std::array<BYTE, 32> req{};
   const BYTE head[] = {0x52, 0x06, 0x01, 0x06, 0x00, 0x20, 0x00,
