@@ -47,7 +47,11 @@ class VEXA_API CCardSession {
   // SCARD_F_COMM_ERROR. Without a card handle (never connected, disconnected,
   // or connected to an empty reader): SCARD_E_INVALID_HANDLE, nothing is sent.
   // A failed transmission is repeated once (after a reconnection when the card
-  // was reset).
+  // was reset). A record that announces data without a data pointer gives
+  // SCARD_E_INVALID_PARAMETER.
+  // Note: LONG is 64 bits here, so a PC/SC error such as 0x80100069 is a
+  // positive LONG; it is negative as a 32-bit value (static_cast<int32_t>),
+  // while status words are 0x0001..0xFFFF.
   virtual LONG Send(APDU apdu, BYTE* pbResp, BYTE* pbLen, BYTE* pSW1, BYTE* pSW2);
   // As the four-argument Send, with a 16-bit length (in: capacity, out: data
   // bytes). An extended command with data and Le sends the Le bytes 01, LeExtHi
@@ -129,7 +133,9 @@ class VEXA_API CCardSession {
   // the PC/SC error of the monitoring context, SCARD_E_NO_MEMORY when all
   // VEXA_MAX_MONITORED_READERS entries are in use, the system error when the
   // thread cannot be started, SCARD_E_INVALID_PARAMETER for a missing name or a
-  // name of more than 259 characters.
+  // name of more than 259 characters, SCARD_E_CANCELLED while a
+  // StopCardMonitoring is in progress. Each thread waits on a PC/SC context of
+  // its own (pcsc-lite serialises the calls made on one context).
   static LONG StartCardMonitoringEx(const char* szReader, PFN_CARD_EVENT pfnCallback,
                                     BOOL bSkipIfWatched, BOOL bBlocking) noexcept;
   // Stops every monitoring thread and returns after all have ended; harmless when
