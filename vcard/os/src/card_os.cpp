@@ -103,6 +103,7 @@ class VirtualCard final : public ICardOs {
       }
       // A chained VERIFY continues only with VERIFY.
       if (ses_.chainP2 && !(c.ins == 0x20 && !(c.cla & 0x80))) {
+        SecureWipe(ses_.chainBuffer.data(), ses_.chainBuffer.size());
         ses_.chainBuffer.clear();
         ses_.chainP2.reset();
       }
@@ -110,6 +111,8 @@ class VirtualCard final : public ICardOs {
     } catch (const CardStatus& s) {
       r = Answer(s.sw);
     }
+    // Command data may carry PINs and keys.
+    SecureWipe(c.data.data(), c.data.size());
     if (!ses_.challengeIssuedNow) ses_.challengeFresh = false;
     if (ctx.dirty && !Persist()) return Answer(kMemoryFailure);
     return r;

@@ -352,6 +352,11 @@ CardState LoadImageFile(const std::string& path) {
     text.append(buf, static_cast<size_t>(in.gcount()));
     if (text.size() > kMaxImage) throw std::runtime_error("card image too large: " + path);
   }
+  // The text holds PINs and keys: wiped once parsed.
+  struct Wipe {
+    std::string& t;
+    ~Wipe() { SecureWipe(t.data(), t.size()); }
+  } wipe{text};
   try {
     return ParseImage(text);
   } catch (const std::runtime_error& e) {
@@ -360,7 +365,11 @@ CardState LoadImageFile(const std::string& path) {
 }
 
 void SaveImageFile(const std::string& path, const CardState& state) {
-  const std::string text = SerializeImage(state);
+  std::string text = SerializeImage(state);
+  struct Wipe {
+    std::string& t;
+    ~Wipe() { SecureWipe(t.data(), t.size()); }
+  } wipe{text};
   std::string tmpl = path + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');

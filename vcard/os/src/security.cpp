@@ -118,6 +118,7 @@ Bytes CmdVerify(Context& ctx, const Command& c) {
   const bool chained = (c.cla & 0x10) != 0;
   if (c.p1 != 0x00) Refuse(sw::kWrongP1P2);
   if (ctx.ses.chainP2 && *ctx.ses.chainP2 != c.p2) {
+    SecureWipe(ctx.ses.chainBuffer.data(), ctx.ses.chainBuffer.size());
     ctx.ses.chainBuffer.clear();
     ctx.ses.chainP2.reset();
     Refuse(sw::kLastCommandExpected);
@@ -127,6 +128,7 @@ Bytes CmdVerify(Context& ctx, const Command& c) {
   if (chained) {
     if (c.data.empty()) Refuse(sw::kWrongLength);
     if (ctx.ses.chainBuffer.size() + c.data.size() > kMaxChain) {
+      SecureWipe(ctx.ses.chainBuffer.data(), ctx.ses.chainBuffer.size());
       ctx.ses.chainBuffer.clear();
       ctx.ses.chainP2.reset();
       Refuse(sw::kWrongLength);
