@@ -11,7 +11,6 @@ using vexa::card::Guarded;
 
 namespace {
 
-constexpr BYTE kZeroIV[8] = {};
 
 // A short command's data, or an empty span when it carries none.
 std::span<const BYTE> DataOf(const APDU& a) {

@@ -21,9 +21,6 @@ namespace {
 // 0x9000 itself on success.
 LONG AsStatusWord(LONG rc) { return rc == 0 ? 0x9000 : rc; }
 
-constexpr std::initializer_list<BYTE> kDefaultEFAC = {0x00, 0x00, 0x00, 0xFF, 0xFF,
-                                                     0x00, 0x00, 0xFF, 0xFF};
-
 }  // namespace
 
 LONG CTavrixM4::cmdFORMAT(const BYTE* pbSize, const BYTE* pbKey1, const BYTE* pbKey2,
@@ -106,8 +103,10 @@ LONG CTavrixM4::cmdCHANGE_KEY(const BYTE* pbKey1, const BYTE* pbKey2, const BYTE
 }
 
 LONG CTavrixM4::cmdCHANGE_KEY(const BYTE* pbNewA, const BYTE* pbNewB, t_CHANGEKEYID id) {
-  const vexa::SecureBytes k = BuiltInKeyPair(BuiltInPair::kFormat);
-  return cmdCHANGE_KEY(k.data(), k.data() + 8, pbNewA, pbNewB, id);
+  return vexa::card::Guarded([&]() -> LONG {
+    const vexa::SecureBytes k = BuiltInKeyPair(BuiltInPair::kFormat);
+    return cmdCHANGE_KEY(k.data(), k.data() + 8, pbNewA, pbNewB, id);
+  });
 }
 
 LONG CTavrixM4::cmdCHANGE_KEY(const BYTE* pbData, DWORD dwLen, t_CHANGEKEYID id) {

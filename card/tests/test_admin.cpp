@@ -73,6 +73,9 @@ TEST_F(AdminCardTest, ChangeKeyReportsTheStatusWordItself) {
   // The old key no longer protects a change; the new one does.
   EXPECT_NE(m_card.cmdCHANGE_KEY(f1, f2, f1, f2, 0x00), 0x9000);
   EXPECT_EQ(m_card.cmdCHANGE_SYSTEM_KEY(n1, n2, f1, f2, 0x00), 0x9000) << Dump(Commands());
+  // Back at the built-in key pair: the three-argument form changes from it.
+  EXPECT_EQ(m_card.cmdCHANGE_KEY(n1, n2, 0x00), 0x9000) << Dump(Commands());
+  EXPECT_EQ(m_card.cmdCHANGE_KEY(n1, n2, f1, f2, 0x00), 0x9000) << Dump(Commands());
 }
 
 TEST_F(AdminCardTest, PackagesListedAndChecked) {
