@@ -243,6 +243,64 @@ TEST_F(KeyTest, GeneratedKeysSignAndDecipher) {
   }
 }
 
+// A 1024-bit key made by OpenSSL, loaded into a private-key object with CHANGE
+// KEY DATA (modulus as class 20, private exponent as class 21, each as
+// length byte, 00, value), signs on the card.
+TEST_F(KeyTest, LoadedKeySigns) {
+  StartCard("M4.10");
+  EVP_PKEY* pkey = nullptr;
+  BIGNUM* n = nullptr;
+  BIGNUM* d = nullptr;
+  for (int tries = 0; tries < 16; ++tries) {  // a private exponent of the modulus's length
+    EVP_PKEY_free(pkey);
+    BN_free(n);
+    BN_free(d);
+    n = d = nullptr;
+    pkey = EVP_RSA_gen(1024);
+    ASSERT_NE(pkey, nullptr);
+    EVP_PKEY_get_bn_param(pkey, OSSL_PKEY_PARAM_RSA_N, &n);
+    EVP_PKEY_get_bn_param(pkey, OSSL_PKEY_PARAM_RSA_D, &d);
+    if (BN_num_bytes(d) == 128) break;
+  }
+  ASSERT_EQ(BN_num_bytes(d), 128);
+  Bytes block(130);
+  block[0] = 129;
+  block[1] = 0x00;
+  BN_bn2bin(n, block.data() + 2);
+
+  const BYTE df[] = {0x00, 0x04};
+  ASSERT_EQ(m_card.cmdVERIFY(0x10, kUserPin, 8), 0);
+  ASSERT_EQ(m_card.Create_DF_410(128 * 3 + 64, df), 0) << Dump(Commands());
+  const BSAC410 ac{{3, 3, 3, 3, 3, 3, 3, 3, 3}};
+  ASSERT_EQ(m_card.Create_Kpri(0x04, 0x12, 128, FALSE, &ac, nullptr), 0) << Dump(Commands());
+  Commands();
+  ASSERT_EQ(m_card.cmdCHANGE_KEY_DATA(0x04, OBJ_PRIVATE, block.data(), 130, 0x01, 0x80), 0)
+      << Dump(Commands());
+  BN_bn2bin(d, block.data() + 2);
+  ASSERT_EQ(m_card.cmdCHANGE_KEY_DATA(0x04, OBJ_SECOND, block.data(), 130, 0x01, 0x80), 0)
+      << Dump(Commands());
+  const auto cmds = Commands();
+  ASSERT_EQ(cmds.size(), 2u);
+  EXPECT_EQ(Bytes(cmds[0].begin(), cmds[0].begin() + 7), HexBytes("90 24 20 84 82 81 00"));
+  EXPECT_EQ(Bytes(cmds[1].begin(), cmds[1].begin() + 7), HexBytes("90 24 21 84 82 81 00"));
+
+  const Bytes digestInfo = HexBytes(
+      "30 21 30 09 06 05 2B 0E 03 02 1A 05 00 04 14 A9 99 3E 36 47 06 81 6A BA 3E 25 71 78 50"
+      " C2 6C 9C D0 D8 9D");
+  BYTE sig[128];
+  DWORD sn = sizeof sig;
+  ASSERT_EQ(m_card.cmdPSO_CDS(0x01, 0x04, digestInfo.data(), 35, sig, &sn), 0) << Dump(Commands());
+  ASSERT_EQ(sn, 128u);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(pkey, nullptr);
+  EVP_PKEY_verify_init(ctx);
+  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
+  EXPECT_EQ(EVP_PKEY_verify(ctx, sig, sn, digestInfo.data(), digestInfo.size()), 1);
+  EVP_PKEY_CTX_free(ctx);
+  EVP_PKEY_free(pkey);
+  BN_free(n);
+  BN_clear_free(d);
+}
+
 TEST_F(TavrixCardTest, VersionIsReadOncePerConnection) {
   StartCard("M4.10");
   EXPECT_EQ(m_card.IsM4(), 0);
