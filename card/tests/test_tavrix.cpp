@@ -301,6 +301,56 @@ TEST_F(KeyTest, LoadedKeySigns) {
   BN_clear_free(d);
 }
 
+// A 2048-bit key made by OpenSSL, loaded as its five CRT components
+// (p, q, dP, dQ, qInv) with Create_KpriRSA2Full, signs on the card.
+TEST_F(KeyTest, FullCrtKeySigns) {
+  StartCard("M4.10");
+  EVP_PKEY* pkey = EVP_RSA_gen(2048);
+  ASSERT_NE(pkey, nullptr);
+  const char* names[5] = {OSSL_PKEY_PARAM_RSA_FACTOR1, OSSL_PKEY_PARAM_RSA_FACTOR2,
+                          OSSL_PKEY_PARAM_RSA_EXPONENT1, OSSL_PKEY_PARAM_RSA_EXPONENT2,
+                          OSSL_PKEY_PARAM_RSA_COEFFICIENT1};
+  std::vector<Bytes> comp(5);
+  for (int i = 0; i < 5; ++i) {
+    BIGNUM* bn = nullptr;
+    ASSERT_EQ(EVP_PKEY_get_bn_param(pkey, names[i], &bn), 1);
+    comp[i].resize(static_cast<std::size_t>(BN_num_bytes(bn)));
+    BN_bn2bin(bn, comp[i].data());
+    BN_clear_free(bn);
+  }
+  const BYTE df[] = {0x00, 0x05};
+  ASSERT_EQ(m_card.cmdVERIFY(0x10, kUserPin, 8), 0);
+  ASSERT_EQ(m_card.Create_DF_410(256 * 3 + 64, df), 0) << Dump(Commands());
+  const BSAC410 ac{{3, 3, 3, 3, 3, 3, 3, 3, 3}};
+  Commands();
+  ASSERT_EQ(m_card.Create_KpriRSA2Full(0x05, 0x10, 256, comp[0].data(), DWORD(comp[0].size()),
+                                       comp[1].data(), DWORD(comp[1].size()), comp[2].data(),
+                                       DWORD(comp[2].size()), comp[3].data(),
+                                       DWORD(comp[3].size()), comp[4].data(),
+                                       DWORD(comp[4].size()), FALSE, &ac),
+            0)
+      << Dump(Commands());
+  const auto cmds = Commands();
+  ASSERT_EQ(cmds.size(), 6u);  // life cycle, five components
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(cmds[1 + i][4], comp[i].size() + 45);
+    EXPECT_EQ(cmds[1 + i][7], 0x20 + i);
+  }
+  const Bytes digestInfo = HexBytes(
+      "30 21 30 09 06 05 2B 0E 03 02 1A 05 00 04 14 A9 99 3E 36 47 06 81 6A BA 3E 25 71 78 50"
+      " C2 6C 9C D0 D8 9D");
+  BYTE sig[256];
+  DWORD sn = sizeof sig;
+  ASSERT_EQ(m_card.cmdPSO_CDS(0x01, 0x05, digestInfo.data(), 35, sig, &sn), 0) << Dump(Commands());
+  ASSERT_EQ(sn, 256u);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(pkey, nullptr);
+  EVP_PKEY_verify_init(ctx);
+  EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING);
+  EXPECT_EQ(EVP_PKEY_verify(ctx, sig, sn, digestInfo.data(), digestInfo.size()), 1);
+  EVP_PKEY_CTX_free(ctx);
+  EVP_PKEY_free(pkey);
+}
+
 TEST_F(TavrixCardTest, VersionIsReadOncePerConnection) {
   StartCard("M4.10");
   EXPECT_EQ(m_card.IsM4(), 0);
