@@ -343,10 +343,11 @@ Bytes CmdCardSignature(Context& ctx, const Command& c) {
 }
 
 Bytes CmdPutDataDigestInfo(Context& ctx, const Command& c) {
-  // The 15-byte SHA-1 DigestInfo prefix, alone or behind a two-byte header.
+  // The 15-byte SHA-1 DigestInfo prefix (30 21 ...), alone or with two more
+  // bytes before or after it.
   std::span<const uint8_t> v(c.data);
-  if (v.size() == 17) v = v.subspan(2);
-  if (v.size() != 15 || v[0] != 0x30) Refuse(sw::kWrongData);
+  if (v.size() == 17) v = v[0] == 0x30 && v[1] == 0x21 ? v.first(15) : v.subspan(2);
+  if (v.size() != 15 || v[0] != 0x30 || v[1] != 0x21) Refuse(sw::kWrongData);
   ctx.st.digestInfoPrefix.assign(v.begin(), v.end());
   ctx.dirty = true;
   return Answer(sw::kOk);

