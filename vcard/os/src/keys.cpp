@@ -325,7 +325,7 @@ Bytes CmdPso(Context& ctx, const Command& c) {
       out.insert(out.end(), enc.begin(), enc.end());
       return Answer(std::move(out), sw::kOk);
     }
-    if (k.publicExponent.empty() || !Loaded(k, 0x20) || !Loaded(k, 0x21)) Refuse(sw::kConditionsNotSatisfied);
+    if (k.publicExponent.empty() || !Loaded(k, 0x20) || (IsCrt(k) && !Loaded(k, 0x21))) Refuse(sw::kConditionsNotSatisfied);
     const SecureBytes n = IsCrt(k) ? Multiply(k.comps.at(0x20).value, k.comps.at(0x21).value) : k.comps.at(0x20).value;
     auto r = RsaModExp(c.data, k.publicExponent, n);
     if (!r) Refuse(sw::kWrongData);

@@ -357,6 +357,31 @@ TEST_F(KeyTest, Des3KeyEnciphersAndDeciphers) {
   EXPECT_EQ(Hs(dec), Hs(plain) + "9000");
 }
 
+TEST_F(KeyTest, PublicKeyTestObjectEnciphers) {
+  Prepare("M4.01");
+  KeyFolder(false, "01 C0");
+  Rsa k = MakeRsa(1024);
+  // Create_Kpub_TestObj: modulus (class 00, options 21 00 88 ...), then exponent (class 01, options 01 00 88 ...).
+  ASSERT_EQ(Sw(Tx(PutDataOci(Cat({H("83 02 00 02 85 08 21 00 88 0F FF FF 00 00 86 07 00 00 00 00 00 00 00 8B 10 " +
+                                    Rep("FF", 16) + " 8F 80"),
+                                  k.n})))),
+            0x9000);
+  ASSERT_EQ(Sw(Tx(PutDataOci(Cat({H("83 02 01 02 85 08 01 00 88 0F FF FF 00 00 86 07 00 00 00 00 00 00 00 8B 10 " +
+                                    Rep("FF", 16) + " 8F 03"),
+                                  k.e})))),
+            0x9000);
+  ASSERT_EQ(SwOf("00 22 F1 B8 03 83 01 02"), 0x9000);
+  Bytes m(128, 0x00);
+  m[127] = 0x42;
+  Bytes enc = Tx(Cat({H("00 2A 86 80 80"), m, H("90")}));
+  ASSERT_EQ(Sw(enc), 0x9000);
+  Bytes c = Data(enc);
+  ASSERT_EQ(c.size(), 129u);
+  EXPECT_EQ(Bytes(c.begin() + 1, c.end()), PublicOp(k.n, k.e, m));
+  // No private part: no decipher.
+  EXPECT_EQ(Sw(Tx(Cat({H("00 2A 80 86 81 00"), m, H("90")}))), 0x6985);
+}
+
 TEST_F(KeyTest, Refusals) {
   Prepare("M4.01");
   KeyFolder(false, "01 C0");
