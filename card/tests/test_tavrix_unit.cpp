@@ -393,6 +393,64 @@ TEST_F(M4Test, ChannelsBecomeTheSessionsClassByte) {
   EXPECT_EQ(used, 0);
 }
 
+TEST_F(M4Test, CommandDataThatCannotBeSentIsRefusedWithoutTraffic) {
+  const Bytes big(256, 0x11);
+  EXPECT_EQ(m_obj.cmdAPPEND_RECORD(big.data(), 256), CARD_ERR_TOO_LONG);
+  EXPECT_EQ(m_obj.cmdVERIFY(0x10, big.data(), 256), CARD_ERR_TOO_LONG);
+  EXPECT_EQ(m_obj.Init_PINex(0x10, big.data(), 213, 0x01, OBJ_PRIVATE, FALSE), CARD_ERR_TOO_LONG);
+  EXPECT_EQ(m_obj.cmdPUT_DATA_OCI(0x01, OBJ_PRIVATE, 0x03, big.data(), 213), CARD_ERR_TOO_LONG);
+  const Bytes unterminated(300, '1');  // no terminating zero within what a command can carry
+  EXPECT_EQ(m_obj.cmdVERIFY(0x10, unterminated.data(), 0), CARD_ERR_TOO_LONG);
+  EXPECT_TRUE(Sent().empty());
+  ASSERT_EQ(m_obj.Init_PINex(0x10, big.data(), 212, 0x01, OBJ_PRIVATE, FALSE), 0);
+  EXPECT_EQ(Sent().back().size(), 5u + 255u);
+}
+
+TEST_F(M4Test, LengthPrefixedFileLargerThanTheBufferIsRefused) {
+  m_card.answers = {Hex("01 00 90 00")};  // a 256-byte file
+  BYTE buf[16];
+  DWORD n = sizeof buf;
+  EXPECT_EQ(m_obj.ReadBinaryFile(buf, &n, nullptr), SCARD_E_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(Sent(), (Cmds{Hex("00 B0 00 00 02")}));
+  m_card.answers = {Hex("00 03 90 00"), Hex("00 03 0A 0B 0C 90 00")};
+  n = sizeof buf;
+  ASSERT_EQ(m_obj.ReadBinaryFile(buf, &n, nullptr), 0);
+  EXPECT_EQ(n, 3u);
+  EXPECT_EQ(Bytes(buf, buf + 3), Hex("0A 0B 0C"));
+  const BYTE data[] = {0x0A, 0x0B, 0x0C};
+  Forget();
+  ASSERT_EQ(m_obj.WriteBinaryFile(data, 3, nullptr), 0);
+  EXPECT_EQ(Sent(), (Cmds{Hex("00 D6 00 00 05 00 03 0A 0B 0C")}));
+}
+
+TEST_F(M4Test, ReadBinaryExEndsAtTheEndOfTheFile) {
+  m_card.answers = {Cat({Seq(112), Hex("90 00")}), Hex("6A 86")};
+  BYTE buf[400];
+  DWORD n = sizeof buf;
+  ASSERT_EQ(m_obj.ReadBinaryEx(buf, &n, nullptr), 0);
+  EXPECT_EQ(n, 112u);
+  EXPECT_EQ(Sent(), (Cmds{Hex("00 B0 00 00 70"), Hex("00 B0 00 70 70")}));
+  m_card.answers = {Hex("6A 86")};
+  n = sizeof buf;
+  EXPECT_EQ(m_obj.ReadBinaryEx(buf, &n, nullptr), 0x6A86);  // nothing read at all
+  m_card.answers = {Cat({Seq(112), Hex("90 00")}), Cat({Seq(40), Hex("90 00")})};
+  n = sizeof buf;
+  ASSERT_EQ(m_obj.ReadBinaryEx(buf, &n, nullptr), 0);
+  EXPECT_EQ(n, 152u);
+}
+
+TEST_F(M4Test, GetDataAndAccessCheck) {
+  m_card.answers = {Hex("01 03 05 90 00"), Hex("01 03 05 90 00"), Hex("0A 0B 0C 0D 90 00")};
+  EXPECT_EQ(m_obj.Is_AccessGranted(0x03), 1);
+  EXPECT_EQ(m_obj.Is_AccessGranted(0x04), 0);
+  BYTE buf[2];
+  DWORD n = sizeof buf;
+  ASSERT_EQ(m_obj.cmdGETDATA(0x8A, buf, &n), 0);
+  EXPECT_EQ(n, 4u);  // the answer's length; two bytes copied
+  EXPECT_EQ(Bytes(buf, buf + 2), Hex("0A 0B"));
+  EXPECT_EQ(Sent(), (Cmds{Hex("00 CA 01 84"), Hex("00 CA 01 84"), Hex("00 CA 01 8A")}));
+}
+
 TEST(M4Versions, LoadExecutableClassByteByVersion) {
   struct {
     const char* version;
