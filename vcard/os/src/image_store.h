@@ -8,6 +8,8 @@
 //   uid ...                  answer to GET DATA 01 81
 //   memorykb 64              memory size reported by the M4.20 family
 //   counter 0                value of the INCREASE counter
+//   masterkey ...            secure-messaging master key (24 bytes; default when absent)
+//   digestinfo ...           DigestInfo prefix stored with PUT DATA 02 C2 (or -)
 //   syskey id=00 value=...   system keys (16 bytes each)
 //   package id=07 version=02 installed code packages
 //   file path=3F00DF01 kind=df|bin|rec desc=38 size=.. name=.. ac=.. sm=.. data=..

@@ -26,7 +26,32 @@
 //
 // Secure messaging: the card derives its session key from the first 16 bytes of
 // the UID record (GET DATA 01 81) under the master key (default below, the same
-// as the card access library's default).
+// as the card access library's default). A challenge (GET CHALLENGE) is good
+// for the next command only; a reused or missing one gives 6985, a wrong MAC or
+// padding 6988, missing objects 6987. Responses are not wrapped.
+//
+// What else a card of this simulator answers (beyond the command tables):
+//   SELECT returns the control parameters (6F .. 80/81 02 size, 82 descriptor,
+//     83 fid, 84 name, 86 access) only when the command has an Le, cut to it.
+//   READ BINARY at or past the end of the file: 6A86; a read that runs over the
+//     end returns the bytes up to it with 9000. Writes past the end: 6A84.
+//   Results of computations (signatures, deciphered blocks) come whole, whatever
+//     the short Le; GET DATA answers are cut to the Le.
+//   VERIFY: 63Cx with x tries left; the attempt that uses the last try and every
+//     later one answer 6983. VERIFY without data answers the counter (or 9000
+//     once verified). CHANGE REFERENCE DATA P1 01 needs the PIN or its
+//     unblocking PIN verified; P1 00 takes old and new value (old = stored length).
+//   Package list (GET DATA 01 88): six bytes per package, 00 00 id version 00 00.
+//     LOAD EXECUTABLE (CLA 80, or 84 from M4.01 on) installs the package named
+//     by the low byte of the current code file's identifier (descriptor 21),
+//     version 08 for package 07 on M4.0, 02 on later versions, 01 otherwise.
+//   Memory (GET DATA 01 89, M4.20 family): 01 04 KB-high KB-low 00 00.
+//   Access check (GET DATA 01 84): the access-condition values satisfied now.
+//   GENERATE KEY PAIR writes the public key into the EF: records
+//     10 (n+2) (n+1) 00 modulus and 11 (e+2) (e+1) 00 exponent in a record file
+//     (lengths over 255 as 82 HH LL), or 7F 49 82 LL LL 81 82 NN NN modulus
+//     82 EL exponent, zero-filled, in a transparent file.
+//   A failed write of the image file answers 6581 and the card keeps the old image.
 #pragma once
 
 #include <cstdint>
