@@ -137,6 +137,21 @@ TEST_F(AdminCardTest, KeyGenerationPackageLoads) {
   EXPECT_EQ(m_card.IsPackagePresent({7, 8}), 1);
 }
 
+TEST_F(AdminCardTest, GetDataWithoutLeAndAccessCheck) {
+  StartCard("M4.10");
+  BYTE buf[8];
+  DWORD n = sizeof buf;
+  ASSERT_EQ(m_card.cmdGETDATA(0x83, buf, &n), 0) << Dump(Commands());
+  ASSERT_EQ(n, 1u);
+  EXPECT_EQ(buf[0], 0x10);
+  const BYTE userPin[] = {'1', '2', '3', '4', '5', '6', '7', '8'};
+  const LONG before = m_card.Is_AccessGranted(0x03);
+  ASSERT_EQ(m_card.cmdVERIFY(0x10, userPin, 8), 0);
+  const LONG after = m_card.Is_AccessGranted(0x03);
+  EXPECT_EQ(before, 0) << Dump(Commands());
+  EXPECT_EQ(after, 1) << Dump(Commands());
+}
+
 TEST_F(AdminCardTest, PinObjectFromTheAdministrationTemplate) {
   StartCard("M4.10");
   const BYTE userPin[] = {'1', '2', '3', '4', '5', '6', '7', '8'};
