@@ -60,7 +60,9 @@ void HandOut(const SecureBytes& part, std::size_t needed, unsigned char** buf,
 
 CRSA::CRSA() {
   AllocRSA();
-  AllocSeed();
+  // The seed buffer exists from the start; it is filled and fed to the random
+  // generator by GenKeys, which renews it (OpenSSL seeds itself as well).
+  m_pbSeed.assign(kSeedSize, 0);
 }
 
 CRSA::CRSA(const CRSA& other) : m_hSession(other.m_hSession) {
