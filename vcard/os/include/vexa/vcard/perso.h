@@ -51,6 +51,12 @@
 //     10 (n+2) (n+1) 00 modulus and 11 (e+2) (e+1) 00 exponent in a record file
 //     (lengths over 255 as 82 HH LL), or 7F 49 82 LL LL 81 82 NN NN modulus
 //     82 EL exponent, zero-filled, in a transparent file.
+//   FORMAT (84 40 00 01, life cycle 34) takes its template in the enciphered
+//     "4" form or unenciphered as template ‖ MAC (FormatCommandData); it makes
+//     an empty MF and life cycle 20. ERASE (84 06, life cycle 20) removes the
+//     whole file system and leads to 34. CHANGE KEY n (84 24 00 n) takes the new
+//     16-byte key in the "4" form under the current key n, or unprotected as
+//     current key ‖ new key (32 bytes); an M4.0 card needs life cycle 34 for it.
 //   A failed write of the image file answers 6581 and the card keeps the old image.
 #pragma once
 
