@@ -272,8 +272,10 @@ TEST_F(SlotUnit, MethodsAreTracedAndRefusedWhenUnstarted) {
   for (const char* line : {"IN  -> CSlots::LoadSlots\n", "OUT -> CSlots::LoadSlots\n",
                            "OUT -> CSlots::get_TokenState - ERR_NO_SLOT_ATTAHED\n"})
     EXPECT_NE(t.find(line), std::string::npos) << line << t;
+  ASSERT_EQ(slots.LoadSlots(0), 0);  // a client that never unloads
   env.reset();
-  EXPECT_FALSE(CSlots::AlreadyLoaded()) << "the stop released the table";
+  EXPECT_FALSE(CSlots::AlreadyLoaded()) << "the stop released the table whatever the count";
+  EXPECT_EQ(CSlots::FindSlot(1), nullptr);
   testing::internal::CaptureStderr();
   EXPECT_EQ(slots.LoadSlots(0), CSlotsDefs::ERR_GENERIC);
   testing::internal::GetCapturedStderr();
