@@ -409,5 +409,30 @@ TEST_F(KeyTest, Refusals) {
   EXPECT_EQ(SwOf("00 46 00 00 08 20 01 01 01 00 00 00 18"), 0x6985);
 }
 
+class EveryVersionTest : public KeyTest, public ::testing::WithParamInterface<const char*> {};
+
+// The engine's key layout on each version: the template forms of the version,
+// a 1024-bit key generated into a record file, a signature that verifies.
+TEST_P(EveryVersionTest, GeneratesAndSignsInTheEngineLayout) {
+  const std::string v = GetParam();
+  Prepare(GetParam());
+  const bool m410 = !(v == "M3" || v == "M4.0" || v == "M4.01" || v == "M4.01a");
+  KeyFolder(m410, "01 C0");
+  PublicEf("01 28", "05");
+  CreateKpri(128, "12");
+  ASSERT_EQ(SwOf("00 46 00 00 08 20 01 01 01 00 00 00 18"), 0x9000);
+  ASSERT_EQ(SwOf("00 A4 02 00 02 01 01"), 0x9000);
+  Bytes r1 = Data(Tx("00 B2 01 04 90")), r2 = Data(Tx("00 B2 02 04 90"));
+  ASSERT_EQ(r1.size(), 132u);
+  Bytes n(r1.begin() + 4, r1.end()), e(r2.begin() + 4, r2.end());
+  Bytes sig = SignCds(Cat({kSha1Prefix, kHash}));
+  ASSERT_EQ(Sw(sig), 0x9000);
+  EXPECT_EQ(PublicOp(n, e, Data(sig)), Pkcs1Type1(Cat({kSha1Prefix, kHash}), 128));
+}
+
+INSTANTIATE_TEST_SUITE_P(AllVersions, EveryVersionTest,
+                         ::testing::Values("M3", "M4.0", "M4.01", "M4.01a", "M4.10", "M4.20", "M4.2b", "M4.2b-0A",
+                                           "M4.40"));
+
 }  // namespace
 }  // namespace vexa::vcard::test
