@@ -3,6 +3,7 @@
 // get_SlotEvent waiters, handle generations and the UID check of IsSameToken.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <future>
@@ -355,5 +356,55 @@ TEST_F(CardSlots, ReleaseWhileCardsComeAndGo) {
   ASSERT_EQ(s.LoadSlots(0), 0);
   EXPECT_EQ(StateOf(HandleOf(s, readers[0])), 8u);
   EXPECT_EQ(StateOf(HandleOf(s, readers[1])), 6u);
+  ASSERT_EQ(s.UnloadSlots(), 0);
+}
+
+TEST_F(CardSlots, ClientsKeepWorkingWhileTheCardComesAndGoes) {
+  auto card = std::make_unique<VirtualCard>(*s_bed, readers[0], Image("busy", "M4.10"));
+  CSlots s;
+  ASSERT_EQ(s.LoadSlots(0), 0);
+  std::atomic<bool> stop{false};
+  std::atomic<int> calls{0};
+  auto client = [&] {
+    CSlots c;
+    const auto aid = Wide(kAid);
+    c.put_AID(aid.data(), static_cast<long>(aid.size()));
+    while (!stop) {
+      c.put_FindCriteria(CSlots::FIND_BY_APPLICATION | CSlots::FIND_BY_TOKEN);
+      long index = 0;
+      DWORD h = 0;
+      if (c.Find(&index, &h) == 0) {
+        BOOL same = FALSE;
+        c.IsSameToken(&h, &same);
+        c.put_AttachCriteria(0x0A);
+        c.Attach();
+        long len = 0;
+        BSTR uid = nullptr;
+        if (c.get_UID(&len, &uid) == 0) SysFreeString(uid);
+        long major = 0, minor = 0;
+        c.get_TokenVersion(&major, &minor);
+      }
+      DWORD state = 0;
+      c.get_TokenState(&state);
+      ++calls;
+    }
+  };
+  std::vector<std::future<void>> clients;
+  for (int i = 0; i < 2; ++i) clients.push_back(std::async(std::launch::async, client));
+  for (int round = 0; round < 3; ++round) {
+    card->Remove();
+    card->Insert();
+  }
+  stop = true;
+  for (auto& f : clients) ASSERT_EQ(f.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "deadlock";
+  EXPECT_GT(calls.load(), 0);
+  // The last insertion reaches the table (the monitoring thread may still be on it).
+  ASSERT_TRUE(WaitFor([&] {
+    CSlots c;
+    c.put_FindCriteria(CSlots::FIND_BY_TOKEN);
+    long index = 0;
+    DWORD h = 0;
+    return c.Find(&index, &h) == 0 && StateOf(h) == 8u && (h >> 8) == 3u;
+  })) << "three removals: generation 3";
   ASSERT_EQ(s.UnloadSlots(), 0);
 }
