@@ -21,7 +21,7 @@ CSlot::CSlot(BYTE index, std::string readerName)
 
 CSlot::~CSlot() {
   try {
-    std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());
+    std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());  // global mutex: closing the token
     m_pToken.reset();
   } catch (...) {
     // A destructor lets nothing out; the token's own destructor has run or
@@ -30,23 +30,23 @@ CSlot::~CSlot() {
 }
 
 DWORD CSlot::TokenState() const {
-  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());
+  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());  // global mutex: state query
   return m_dwTokenState;
 }
 
 bool CSlot::TokenOpen() const {
-  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());
+  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());  // global mutex: state query
   return (m_dwTokenState & TOKEN_OPEN) != 0 && m_pToken != nullptr;
 }
 
 DWORD CSlot::SlotHandle() const {
-  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());
+  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());  // global mutex: the handle changes on close
   return m_hSlot;
 }
 
 long CSlot::OpenToken() {
   // The global slot mutex serialises the opening against every other state change.
-  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());
+  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());  // global mutex: opening
   try {
     return OpenTokenLocked();
   } catch (...) {
@@ -96,7 +96,7 @@ long CSlot::OpenTokenLocked() {
 }
 
 long CSlot::CloseToken() {
-  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());
+  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());  // global mutex: closing
   try {
     return CloseTokenLocked();
   } catch (...) {
@@ -121,7 +121,7 @@ long CSlot::CloseTokenLocked() {
 }
 
 bool CSlot::StateChange(DWORD newState) {
-  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());
+  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());  // global mutex: the state change
   try {
     m_dwTokenState = newState;
     if (newState == TOKEN_INSERTED) {

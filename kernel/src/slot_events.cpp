@@ -45,7 +45,7 @@ constexpr DWORD kPollMs = 200;
 
 void SignalSlotEvent(BYTE index) {
   EventState& s = Events();
-  std::lock_guard<std::mutex> g(s.mu);
+  std::lock_guard<std::mutex> g(s.mu);  // mu: waiters and latest index
   if (!s.nonBlocking && s.blocking.empty()) {
     Trace(4, "\tskip to signal events\n");
     return;
@@ -63,7 +63,7 @@ void SignalSlotEvent(BYTE index) {
 
 void AbortSlotEventWaiters() {
   EventState& s = Events();
-  std::lock_guard<std::mutex> g(s.mu);
+  std::lock_guard<std::mutex> g(s.mu);  // mu: the blocking waiters
   for (auto& w : s.blocking) {
     if (w->hasEvent) continue;  // its event came first: it reports that
     w->aborted = true;
@@ -73,7 +73,7 @@ void AbortSlotEventWaiters() {
 
 std::size_t BlockingSlotEventWaiters() {
   EventState& s = Events();
-  std::lock_guard<std::mutex> g(s.mu);
+  std::lock_guard<std::mutex> g(s.mu);  // mu: the blocking waiters
   return s.blocking.size();
 }
 
@@ -82,7 +82,7 @@ long WaitSlotEvent(long* plIndex, bool bBlocking) {
   std::shared_ptr<Waiter> w;
   std::list<std::shared_ptr<Waiter>>::iterator entry;
   {
-    std::lock_guard<std::mutex> g(s.mu);
+    std::lock_guard<std::mutex> g(s.mu);  // mu: joining the waiters
     if (bBlocking) {
       w = std::make_shared<Waiter>();
       entry = s.blocking.insert(s.blocking.end(), w);
@@ -92,7 +92,7 @@ long WaitSlotEvent(long* plIndex, bool bBlocking) {
     }
   }
   const WaitResult r = w->event.Wait(bBlocking ? vexa::kInfinite : kPollMs);
-  std::lock_guard<std::mutex> g(s.mu);
+  std::lock_guard<std::mutex> g(s.mu);  // mu: leaving the waiters, reading the event
   if (bBlocking) s.blocking.erase(entry);
   if (r == WaitResult::Timeout && !bBlocking) {
     *plIndex = -1;

@@ -47,13 +47,13 @@ TableState& State() {
 SlotMap TakeAllSlots() {
   SlotMap old;
   {
-    std::lock_guard<std::recursive_mutex> g(State().cs);
+    std::lock_guard<std::recursive_mutex> g(State().cs);  // m_CS: taking the table out
     old.swap(State().table);
     State().nextIndex = 0;
   }
   for (auto& [index, slot] : old) {
     (void)index;
-    std::lock_guard<std::recursive_mutex> s(slot->Lock());
+    std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: the token's shared block
     try {
       if (CToken* t = slot->Token()) t->SharedData().Reset();
     } catch (...) {
@@ -73,7 +73,7 @@ void ReleaseTable() {
 }
 
 bool AllReadersGone() {
-  std::lock_guard<std::recursive_mutex> g(State().cs);
+  std::lock_guard<std::recursive_mutex> g(State().cs);  // m_CS: the walk over the states
   for (const auto& [index, slot] : State().table) {
     (void)index;
     if (slot->TokenState() != CSlot::TOKEN_NO_READER) return false;
@@ -94,6 +94,7 @@ BYTE NextSlotIndex() {
 }
 
 void UnloadSlotsFromMonitor() {
+  // The load mutex is never waited for on a monitoring thread.
   std::unique_lock<std::mutex> lk(State().loadMu, std::try_to_lock);
   if (!lk.owns_lock()) {
     Trace(4, "\tslot list busy: not released after the reader went away\n");
@@ -122,7 +123,7 @@ void SlotEventCallback(const char* szReader, int nEvent) {
     }
     std::shared_ptr<CSlot> slot;
     {
-      std::lock_guard<std::recursive_mutex> g(State().cs);
+      std::lock_guard<std::recursive_mutex> g(State().cs);  // m_CS: the look-up by reader name
       for (const auto& [index, s] : State().table) {
         (void)index;
         if (s->SlotName() == szReader) {
@@ -137,7 +138,7 @@ void SlotEventCallback(const char* szReader, int nEvent) {
     }
     bool gone = false;
     {
-      std::lock_guard<std::recursive_mutex> s(slot->Lock());
+      std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: event handling for this slot
       gone = slot->StateChange(newState);
     }
     // The table is released only when its last reader went (and nobody else
@@ -155,7 +156,7 @@ void SlotEventCallback(const char* szReader, int nEvent) {
 // must not call into an unloaded engine).
 void UnloadSlotsAtStop() {
   try {
-    std::lock_guard<std::mutex> lk(State().loadMu);
+    std::lock_guard<std::mutex> lk(State().loadMu);  // load mutex: the release at stop
     if (State().timesLoaded > 0 || State().monitorStopPending) ReleaseTable();
     State().timesLoaded = 0;
   } catch (...) {
@@ -172,7 +173,7 @@ std::recursive_mutex& CSlots::m_CS = vexa::kernel::SlotTableCS();
 long CSlots::LoadSlots(int bWinLogon) {
   return vexa::kernel::GuardedTraced("CSlots::LoadSlots", [&]() -> long {
     Trace(4, "bWinLogon: %s\r\n", bWinLogon ? "True" : "False");
-    std::lock_guard<std::mutex> lk(State().loadMu);
+    std::lock_guard<std::mutex> lk(State().loadMu);  // load mutex: load count and table build
     if (State().timesLoaded != 0) {
       ++State().timesLoaded;
       Trace(4, "TIMES LOADED %ld\n", State().timesLoaded.load());
@@ -192,7 +193,7 @@ long CSlots::LoadSlots(int bWinLogon) {
       for (const std::string& name : readers) {
         std::shared_ptr<CSlot> slot;
         {
-          std::lock_guard<std::recursive_mutex> g(m_CS);
+          std::lock_guard<std::recursive_mutex> g(m_CS);  // m_CS: insertion into the table
           const BYTE index = vexa::kernel::NextSlotIndex();
           if (index == 0) {
             Trace(4, "\tno slot index left for %s\n", name.c_str());
@@ -201,7 +202,7 @@ long CSlots::LoadSlots(int bWinLogon) {
           slot = std::make_shared<CSlot>(index, name);
           State().table[index] = slot;
         }
-        std::lock_guard<std::recursive_mutex> s(slot->Lock());
+        std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: opening this slot's token
         slot->OpenToken();  // a reader whose card cannot be opened keeps its slot
       }
     } catch (...) {
@@ -213,7 +214,7 @@ long CSlots::LoadSlots(int bWinLogon) {
 
 long CSlots::UnloadSlots() {
   return vexa::kernel::GuardedTraced("CSlots::UnloadSlots", [&]() -> long {
-    std::lock_guard<std::mutex> lk(State().loadMu);
+    std::lock_guard<std::mutex> lk(State().loadMu);  // load mutex: load count and release
     if (State().timesLoaded == 1) vexa::kernel::ReleaseTable();
     if (State().timesLoaded > 0) --State().timesLoaded;
     return 0;
@@ -224,7 +225,7 @@ BOOL CSlots::AlreadyLoaded() { return State().timesLoaded >= 1 ? TRUE : FALSE; }
 
 std::shared_ptr<CSlot> CSlots::FindSlot(DWORD hSlot, BOOL bLock) {
   try {
-    std::unique_lock<std::recursive_mutex> g(m_CS, std::defer_lock);
+    std::unique_lock<std::recursive_mutex> g(m_CS, std::defer_lock);  // m_CS (when asked): the look-up
     if (bLock) g.lock();
     const auto it = State().table.find(CSlot::IndexOf(hSlot));
     if (it == State().table.end() || it->second->SlotHandle() != hSlot) return nullptr;
@@ -237,7 +238,7 @@ std::shared_ptr<CSlot> CSlots::FindSlot(DWORD hSlot, BOOL bLock) {
 long CSlots::AddSlot(std::shared_ptr<CSlot> slot) {
   return vexa::kernel::Guarded("CSlots::AddSlot", [&]() -> long {
     if (!slot || slot->Index() == 0) return CSlotsDefs::ERR_INVALID_PARAMETER;
-    std::lock_guard<std::recursive_mutex> g(m_CS);
+    std::lock_guard<std::recursive_mutex> g(m_CS);  // m_CS: insertion
     if (!State().table.emplace(slot->Index(), slot).second) return CSlotsDefs::ERR_INVALID_PARAMETER;
     if (slot->Index() > State().nextIndex) State().nextIndex = slot->Index();
     return 0;
@@ -248,7 +249,7 @@ long CSlots::RemoveSlot(DWORD hSlot) {
   return vexa::kernel::Guarded("CSlots::RemoveSlot", [&]() -> long {
     std::shared_ptr<CSlot> slot;
     {
-      std::lock_guard<std::recursive_mutex> g(m_CS);
+      std::lock_guard<std::recursive_mutex> g(m_CS);  // m_CS: removal
       slot = FindSlot(hSlot, FALSE);
       if (!slot) return CSlotsDefs::ERR_NO_SLOT_FOUND;
       State().table.erase(slot->Index());

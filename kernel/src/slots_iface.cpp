@@ -104,7 +104,7 @@ long CSlots::Find(long* plIndex, DWORD* phSlot) {
     if (c == 0 || ((c & FIND_BY_APPLICATION) && m_pbsAID.empty()) ||
         ((c & FIND_BY_READER) && m_szSlotName.empty()))
       return CSlotsDefs::ERR_INVALID_CRITERIA;
-    std::lock_guard<std::recursive_mutex> g(m_CS);
+    std::lock_guard<std::recursive_mutex> g(m_CS);  // m_CS: the table walk
     long pos = 0;
     for (const auto& [index, slot] : vexa::kernel::SlotTable()) {
       (void)index;
@@ -114,8 +114,8 @@ long CSlots::Find(long* plIndex, DWORD* phSlot) {
       if (c & FIND_BY_READER) ok = ok && slot->SlotName() == m_szSlotName;
       if (ok && (c & (FIND_BY_TOKEN | FIND_BY_APPLICATION))) ok = slot->TokenOpen();
       if (ok && (c & FIND_BY_APPLICATION)) {
-        std::lock_guard<std::recursive_mutex> s(slot->Lock());
-        std::lock_guard<std::recursive_mutex> gm(vexa::kernel::GlobalSlotMutex());
+        std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: the token's attach
+        std::lock_guard<std::recursive_mutex> gm(vexa::kernel::GlobalSlotMutex());  // global mutex: attaching
         CToken* t = slot->Token();
         ok = t != nullptr && t->AttachAID(m_pbsAID, {}) == 0;
       }
@@ -137,7 +137,7 @@ long CSlots::Attach() {
     if (c == 0 || ((c & ATTACH_BY_GDO) && m_pbsGDO.empty()) || ((c & ATTACH_BY_AID) && m_pbsAID.empty()) ||
         m_hSlot == 0)
       return CSlotsDefs::ERR_INVALID_CRITERIA;
-    std::lock_guard<std::recursive_mutex> g(m_CS);
+    std::lock_guard<std::recursive_mutex> g(m_CS);  // m_CS: the look-up of the current slot
     std::shared_ptr<CSlot> slot = FindSlot(m_hSlot, FALSE);
     if (!slot) return -1;
     long rc = 0;
@@ -145,8 +145,8 @@ long CSlots::Attach() {
       Trace(4, "no token in reader %s\n", slot->SlotName().c_str());
       rc = CSlotsDefs::ERR_NO_TOKEN;
     } else if (c & (ATTACH_BY_AID | ATTACH_BY_GDO)) {
-      std::lock_guard<std::recursive_mutex> s(slot->Lock());
-      std::lock_guard<std::recursive_mutex> gm(vexa::kernel::GlobalSlotMutex());
+      std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: the token's attach
+      std::lock_guard<std::recursive_mutex> gm(vexa::kernel::GlobalSlotMutex());  // global mutex: attaching
       CToken* t = slot->Token();
       if (t == nullptr) {
         rc = CSlotsDefs::ERR_NO_TOKEN;
@@ -199,12 +199,12 @@ long CSlots::IsTokenPresent(BOOL* p) {
 long CSlots::IsSameToken(DWORD* phSlot, BOOL* pbSame) {
   return GuardedTraced("CSlots::IsSameToken", [&]() -> long {
     if (!phSlot || !pbSame) return CSlotsDefs::ERR_INVALID_PARAMETER;
-    std::lock_guard<std::recursive_mutex> g(m_CS);
+    std::lock_guard<std::recursive_mutex> g(m_CS);  // m_CS: the look-up by index
     const auto& table = vexa::kernel::SlotTable();
     const auto it = table.find(CSlot::IndexOf(*phSlot));
     if (it == table.end()) return 0;
     const std::shared_ptr<CSlot> slot = it->second;
-    std::lock_guard<std::recursive_mutex> s(slot->Lock());
+    std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: handle and UID of this slot
     const DWORD current = slot->SlotHandle();
     bool same = current == *phSlot;
     Trace(4, "pbsOldUID %s\n", HexText(m_pbsOldUID.data(), m_pbsOldUID.size()).c_str());

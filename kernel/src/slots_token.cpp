@@ -23,7 +23,7 @@ long WithToken(const CSlots& self, DWORD hSlot, long noSlot, F&& body) {
   if (hSlot == 0) return CSlotsDefs::ERR_NO_SLOT_ATTAHED;
   std::shared_ptr<CSlot> slot = CSlots::FindSlot(hSlot, TRUE);
   if (!slot) return noSlot;
-  std::lock_guard<std::recursive_mutex> s(slot->Lock());
+  std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: token work on this slot
   CToken* t = slot->TokenOpen() ? slot->Token() : nullptr;
   if (t == nullptr) return CSlotsDefs::ERR_NO_TOKEN;
   return body(*slot, *t);
@@ -143,7 +143,7 @@ long CSlots::get_TotalMemory(DWORD hSlot, DWORD* pdwBytes) {
     if (long rc = AdoptHandle(hSlot)) return rc;
     std::shared_ptr<CSlot> slot = FindSlot(hSlot, TRUE);
     if (!slot) return CSlotsDefs::ERR_NO_SLOT_FOUND;
-    std::lock_guard<std::recursive_mutex> s(slot->Lock());
+    std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: the token's memory query
     CToken* t = slot->TokenOpen() ? slot->Token() : nullptr;
     if (t == nullptr) return 0;
     BOOL m420 = FALSE;
@@ -158,7 +158,7 @@ long CSlots::IsSecAuthProtected(DWORD hSlot, BOOL* pb) {
     if (!pb) return CSlotsDefs::ERR_INVALID_PARAMETER;
     std::shared_ptr<CSlot> slot = FindSlot(hSlot, TRUE);
     if (!slot) return CSlotsDefs::ERR_NO_SLOT_FOUND;
-    std::lock_guard<std::recursive_mutex> s(slot->Lock());
+    std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: the token's flags
     CToken* t = slot->TokenOpen() ? slot->Token() : nullptr;
     if (t == nullptr) return CSlotsDefs::ERR_NO_TOKEN;
     *pb = t->SecAuthRef() != 0 ? TRUE : FALSE;
@@ -174,7 +174,7 @@ long CSlots::IsSameATR(DWORD hSlot, const WCHAR* pATR, long lLen) {
     auto atr = vexa::WideToBytes(pATR, lLen);
     std::shared_ptr<CSlot> slot = FindSlot(hSlot, TRUE);
     if (atr && !atr->empty() && slot) {
-      std::lock_guard<std::recursive_mutex> s(slot->Lock());
+      std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: the token's ATR
       CToken* t = slot->TokenOpen() ? slot->Token() : nullptr;
       if (t != nullptr) same = t->IsSameATR(*atr);
     }
@@ -205,7 +205,7 @@ long CSlots::IsFingerEnabled(BOOL* pbOn) {
     *pbOn = FALSE;
     std::shared_ptr<CSlot> slot = FindSlot(m_hSlot, TRUE);
     if (!slot) return 0;
-    std::lock_guard<std::recursive_mutex> s(slot->Lock());
+    std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: the token's capability
     CToken* t = slot->TokenOpen() ? slot->Token() : nullptr;
     if (t != nullptr) *pbOn = t->MocEnabled() ? TRUE : FALSE;
     return 0;
