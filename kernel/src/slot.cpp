@@ -123,6 +123,13 @@ long CSlot::CloseTokenLocked() {
 bool CSlot::StateChange(DWORD newState) {
   std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());  // global mutex: the state change
   try {
+    if (newState == TOKEN_INSERTED && (m_dwTokenState & TOKEN_OPEN) != 0 && m_pToken) {
+      // An insertion while a token is open means the removal was never
+      // reported: the old card's token goes first, so its handle stops working.
+      m_pToken->SharedData().Reset();
+      vexa::kernel::SetRefreshMark(0);
+      CloseTokenLocked();
+    }
     m_dwTokenState = newState;
     if (newState == TOKEN_INSERTED) {
       OpenTokenLocked();

@@ -255,6 +255,12 @@ TEST_F(CardSlots, RemovalAndInsertionReachTheTableAndWakeWaiters) {
   EXPECT_EQ(Bytes(uid), (std::vector<BYTE>{0x05, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6}));
   ASSERT_EQ(s.IsSameToken(&h3, &same), 0);
   EXPECT_TRUE(same);
+
+  // An insertion reported while the token is open (its removal was never
+  // reported): the old token is closed first, so the handle moves on.
+  vexa::kernel::SlotEventCallback(readers[0].c_str(), CARD_EVENT_INSERTED);
+  EXPECT_EQ(CSlots::FindSlot(h2), nullptr);
+  EXPECT_EQ(StateOf(h2 + 0x100), 8u);
   ASSERT_EQ(s.UnloadSlots(), 0);
 }
 
