@@ -28,11 +28,16 @@ using vexa::card::Pcsc;
 namespace {
 
 constexpr auto kPollPeriod = std::chrono::milliseconds(200);
+
+// Set on monitoring threads: a stop asked for from a callback must not wait
+// for the stop that is ending this very thread.
+thread_local bool t_onMonitorThread = false;
 constexpr auto kCancelRetry = std::chrono::milliseconds(50);
 
 // Shared by a monitoring thread and the start/stop calls.
 struct ThreadControl {
   std::atomic<bool> stop{false};
+  std::atomic<bool> ending{false};  // the thread watches no more (reader gone, error)
   std::mutex m;                // guards done
   std::condition_variable cv;  // signals done, wakes a polling sleep on stop
   bool done = false;
@@ -95,6 +100,7 @@ bool Continues(LONG rc) {
 }
 
 void MonitorLoop(ThreadParam p) {
+  t_onMonitorThread = true;
   ThreadControl& ctl = *p.control;
   try {
     Trace(1, "\tcard monitor %s: start (%s)\n", p.reader.c_str(), p.bBlocking ? "blocking" : "polling");
@@ -125,6 +131,9 @@ void MonitorLoop(ThreadParam p) {
       if (rc == SCARD_S_SUCCESS) {
         const vexa::card::MonitorReport r = vexa::card::ClassifyChange(prev, rs.dwEventState);
         prev = rs.dwEventState;
+        // A reader that went away is no longer watched from here on, so that a
+        // callback (or anyone after it) can ask for it to be watched again.
+        if (r.readerGone) ctl.ending.store(true);
         if (!ctl.stop.load()) Report(p, r);
         if (r.readerGone) break;
         continue;
@@ -139,6 +148,7 @@ void MonitorLoop(ThreadParam p) {
     Trace(1, "\tcard monitor %s: end\n", p.reader.c_str());
   } catch (...) {
   }
+  ctl.ending.store(true);
   std::lock_guard<std::mutex> lock(ctl.m);
   ctl.done = true;
   ctl.cv.notify_all();
@@ -191,7 +201,7 @@ LONG CCardSession::StartCardMonitoringEx(const char* szReader, PFN_CARD_EVENT pf
       std::unique_lock<std::mutex> lock(t.m);
       ReapEnded(t);
       const bool watched = std::any_of(t.entries.begin(), t.entries.end(),
-                                       [&](const Entry& e) { return e.reader == szReader; });
+                                       [&](const Entry& e) { return e.reader == szReader && !e.control->ending.load(); });
       if (t.stopping) {
         Trace(1, "\tcard monitor %s: monitoring is being stopped\n", szReader);
         rc = SCARD_E_CANCELLED;
@@ -235,7 +245,9 @@ void CCardSession::StopCardMonitoring() noexcept {
     std::vector<Entry> taken;
     {
       std::unique_lock<std::mutex> lock(t.m);
-      // A second caller waits for the first one's stop to finish.
+      // A second caller waits for the first one's stop to finish, unless it is
+      // a monitoring thread's callback: that stop is ending it already.
+      if (t.stopping && t_onMonitorThread) return;
       t.cvStop.wait(lock, [&] { return !t.stopping; });
       t.stopping = true;
       taken.swap(t.entries);

@@ -4,6 +4,7 @@
 // call back into the monitoring.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -167,7 +168,8 @@ TEST_F(MonitorTest, VanishedReaderGivesEventFourAndCanBeWatchedAgain) {
   fake.AddReader("R 00 00", true);
   ASSERT_EQ(CCardSession::StartCardMonitoringEx("R 00 00", &OnEvent, TRUE, TRUE), 0);
   EXPECT_TRUE(g_rec.WaitFor("R 00 00", CARD_EVENT_PRESENT));
-  EXPECT_EQ(fake.LiveContexts(), 2);
+  fake.SetCard("R 00 00", false);
+  EXPECT_TRUE(g_rec.WaitFor("R 00 00", CARD_EVENT_REMOVED));
 }
 
 TEST_F(MonitorTest, EleventhReaderGetsAClearErrorAndNoThread) {
@@ -228,11 +230,17 @@ TEST_F(MonitorTest, ServiceGoingAwayEndsTheThreadsOnTheirOwn) {
   ASSERT_EQ(CCardSession::StartCardMonitoringEx("R 00 00", &OnEvent, TRUE, TRUE), 0);
   ASSERT_TRUE(fake.WaitForWaiters(1, 5000));
   fake.FailStatusChange(SCARD_E_NO_SERVICE);
-  ASSERT_TRUE(fake.WaitForWaiters(0, 5000));
+  ASSERT_TRUE(Eventually([&] { return fake.Waiting() == 0; }));
   fake.FailStatusChange(0);
-  // The ended entry is reaped by the next start, which watches the reader again.
-  ASSERT_EQ(CCardSession::StartCardMonitoringEx("R 00 00", &OnEvent, TRUE, TRUE), 0);
-  EXPECT_TRUE(Eventually([&] { return fake.LiveContexts() == 1; }));
+  // Once the thread has ended, the next start reaps its entry and watches the
+  // reader again.
+  const int before = fake.EstablishCalls();
+  ASSERT_TRUE(Eventually([&] {
+    EXPECT_EQ(CCardSession::StartCardMonitoringEx("R 00 00", &OnEvent, TRUE, TRUE), 0);
+    return fake.EstablishCalls() == before + 1;
+  }));
+  EXPECT_EQ(fake.LiveContexts(), 1);
+  ASSERT_TRUE(fake.WaitForWaiters(1, 5000));
   fake.SetCard("R 00 00", true);
   EXPECT_TRUE(g_rec.WaitFor("R 00 00", CARD_EVENT_INSERTED));
 }
@@ -250,6 +258,29 @@ void StopOnRemoval(const char* reader, int ev) {
   g_rec.Add(reader, ev);
 }
 
+std::atomic<bool> g_inCallback{false};
+void SignalThenStop(const char* reader, int ev) {
+  if (ev == CARD_EVENT_REMOVED) {
+    g_inCallback = true;
+    CCardSession::StopCardMonitoring();
+  }
+  g_rec.Add(reader, ev);
+}
+
+TEST_F(MonitorTest, StopFromACallbackDuringAnotherStopReturns) {
+  fake.AddReader("R 00 00", true);
+  fake.AddReader("S 00 00", false);
+  ASSERT_EQ(CCardSession::StartCardMonitoringEx("R 00 00", &SignalThenStop, TRUE, TRUE), 0);
+  ASSERT_EQ(CCardSession::StartCardMonitoringEx("S 00 00", &SignalThenStop, TRUE, FALSE), 0);
+  ASSERT_TRUE(fake.WaitForWaiters(1, 5000));
+  fake.SetCard("R 00 00", false);
+  ASSERT_TRUE(Eventually([] { return g_inCallback.load(); }));
+  CCardSession::StopCardMonitoring();  // races with the callback's own stop
+  EXPECT_TRUE(g_rec.WaitFor("R 00 00", CARD_EVENT_REMOVED));
+  EXPECT_TRUE(Eventually([&] { return fake.LiveContexts() == 0; }));
+  EXPECT_TRUE(Eventually([&] { return fake.Waiting() == 0; }));
+}
+
 TEST_F(MonitorTest, CallbacksMayCallBackIntoMonitoring) {
   fake.AddReader("R 00 00", false);
   ASSERT_EQ(CCardSession::StartCardMonitoringEx("R 00 00", &StartAgainOnInsertion, TRUE, TRUE), 0);
@@ -265,7 +296,7 @@ TEST_F(MonitorTest, CallbacksMayCallBackIntoMonitoring) {
   fake.SetCard("S 00 00", false);
   EXPECT_TRUE(g_rec.WaitFor("S 00 00", CARD_EVENT_REMOVED));
   EXPECT_TRUE(Eventually([&] { return fake.LiveContexts() == 0; }));
-  EXPECT_TRUE(fake.WaitForWaiters(0, 5000));
+  EXPECT_TRUE(Eventually([&] { return fake.Waiting() == 0; }));
 }
 
 }  // namespace

@@ -115,6 +115,13 @@ bool FakePcsc::WaitForWaiters(int n, int timeoutMs) const {
   });
 }
 
+int FakePcsc::Waiting() const {
+  std::lock_guard<std::mutex> l(m_m);
+  int total = 0;
+  for (const auto& [ctx, count] : m_waiting) total += count;
+  return total;
+}
+
 DWORD FakePcsc::StateOf(const std::string& name) const {
   const auto it = m_readers.find(name);
   if (it == m_readers.end()) return SCARD_STATE_UNKNOWN | SCARD_STATE_CHANGED | SCARD_STATE_IGNORE;

@@ -55,6 +55,8 @@ class FakePcsc {
   // Waits (up to timeoutMs) until n GetStatusChange calls with a time limit
   // other than 0 are in progress.
   bool WaitForWaiters(int n, int timeoutMs) const;
+  // GetStatusChange calls with a time limit other than 0 now in progress.
+  int Waiting() const;
 
  private:
   struct Reader {
