@@ -11,7 +11,7 @@ using namespace vexa::card::test;
 
 namespace {
 
-using AdminCardTest = BedTest;
+using CardAdminBedTest = BedTest;
 
 std::string Dump(const std::vector<Bytes>& cmds) {
   std::string s;
@@ -26,7 +26,7 @@ std::string Dump(const std::vector<Bytes>& cmds) {
   return s;
 }
 
-TEST_F(AdminCardTest, FormatIsRefusedOutsideLifeCycle34WithoutSending) {
+TEST_F(CardAdminBedTest, FormatIsRefusedOutsideLifeCycle34WithoutSending) {
   vexa::vcard::PersoOptions opts;
   opts.lifeCycle = 0x20;
   StartCard(opts);
@@ -39,7 +39,7 @@ TEST_F(AdminCardTest, FormatIsRefusedOutsideLifeCycle34WithoutSending) {
   EXPECT_EQ(cmds, (std::vector<Bytes>(3, HexBytes("00 CA 01 83 01")))) << Dump(cmds);
 }
 
-TEST_F(AdminCardTest, EraseThenFormatWithTheBuiltInKeys) {
+TEST_F(CardAdminBedTest, EraseThenFormatWithTheBuiltInKeys) {
   StartCard("M4.10");
   ASSERT_EQ(m_card.cmdERASE_FILE(), 0) << Dump(Commands());
   EXPECT_EQ(m_card.GetLifeCycle(), 0x34);
@@ -48,7 +48,7 @@ TEST_F(AdminCardTest, EraseThenFormatWithTheBuiltInKeys) {
   EXPECT_EQ(m_card.GetLifeCycle(), 0x20);
 }
 
-TEST_F(AdminCardTest, EraseAndFormatWithGivenKeys) {
+TEST_F(CardAdminBedTest, EraseAndFormatWithGivenKeys) {
   StartCard("M4.10");
   const BYTE e1[8] = {'E', 'R', 'A', 'S', 'E', 'K', 'E', '1'};
   const BYTE e2[8] = {'E', 'R', 'A', 'S', 'E', 'K', 'E', '2'};
@@ -63,7 +63,7 @@ TEST_F(AdminCardTest, EraseAndFormatWithGivenKeys) {
   ASSERT_EQ(m_card.cmdFORMAT(size, f1, f2, nullptr, nullptr, nullptr), 0) << Dump(Commands());
 }
 
-TEST_F(AdminCardTest, ChangeKeyReportsTheStatusWordItself) {
+TEST_F(CardAdminBedTest, ChangeKeyReportsTheStatusWordItself) {
   StartCard("M4.10");
   const BYTE f1[8] = {'F', 'O', 'R', 'M', 'A', 'T', 'K', '1'};
   const BYTE f2[8] = {'F', 'O', 'R', 'M', 'A', 'T', 'K', '2'};
@@ -78,7 +78,7 @@ TEST_F(AdminCardTest, ChangeKeyReportsTheStatusWordItself) {
   EXPECT_EQ(m_card.cmdCHANGE_KEY(n1, n2, f1, f2, 0x00), 0x9000) << Dump(Commands());
 }
 
-TEST_F(AdminCardTest, PackagesListedAndChecked) {
+TEST_F(CardAdminBedTest, PackagesListedAndChecked) {
   vexa::vcard::PersoOptions opts;
   opts.packages = {{0x07, 0x08}, {0x03, 0x01}};
   StartCard(opts);
@@ -93,7 +93,7 @@ TEST_F(AdminCardTest, PackagesListedAndChecked) {
   EXPECT_EQ(m_card.IsPackagePresent({3, 1}), 1);
 }
 
-TEST_F(AdminCardTest, LoadExecutableClassByteFollowsTheVersion) {
+TEST_F(CardAdminBedTest, LoadExecutableClassByteFollowsTheVersion) {
   struct {
     const char* version;
     BYTE cla;
@@ -117,7 +117,7 @@ TEST_F(AdminCardTest, LoadExecutableClassByteFollowsTheVersion) {
 
 // The package sequence ends with LOAD EXECUTABLE 80 20 00 00 whatever the
 // card version; an M4.0 card takes that class byte.
-TEST_F(AdminCardTest, KeyGenerationPackageLoads) {
+TEST_F(CardAdminBedTest, KeyGenerationPackageLoads) {
   StartCard("M4.0");
   // Code files are created in the operational phase.
   ASSERT_EQ(m_card.cmdPHASE_CONTROL(), 0);
@@ -137,7 +137,7 @@ TEST_F(AdminCardTest, KeyGenerationPackageLoads) {
   EXPECT_EQ(m_card.IsPackagePresent({7, 8}), 1);
 }
 
-TEST_F(AdminCardTest, GetDataWithoutLeAndAccessCheck) {
+TEST_F(CardAdminBedTest, GetDataWithoutLeAndAccessCheck) {
   StartCard("M4.10");
   BYTE buf[8];
   DWORD n = sizeof buf;
@@ -152,7 +152,7 @@ TEST_F(AdminCardTest, GetDataWithoutLeAndAccessCheck) {
   EXPECT_EQ(after, 1) << Dump(Commands());
 }
 
-TEST_F(AdminCardTest, PinObjectFromTheAdministrationTemplate) {
+TEST_F(CardAdminBedTest, PinObjectFromTheAdministrationTemplate) {
   StartCard("M4.10");
   const BYTE userPin[] = {'1', '2', '3', '4', '5', '6', '7', '8'};
   ASSERT_EQ(m_card.cmdVERIFY(0x10, userPin, 8), 0);

@@ -14,9 +14,9 @@ const BYTE kUserPin[] = {'1', '2', '3', '4', '5', '6', '7', '8'};
 const BYTE kWrongPin[] = {'0', '0', '0', '0', '0', '0', '0', '0'};
 const BYTE kPuk[] = {'8', '7', '6', '5', '4', '3', '2', '1'};
 
-using SmCardTest = BedTest;
+using CardSmBedTest = BedTest;
 
-TEST_F(SmCardTest, ProtectedVerifyCostsOneUidReadPerConnectionAndOneChallenge) {
+TEST_F(CardSmBedTest, ProtectedVerifyCostsOneUidReadPerConnectionAndOneChallenge) {
   StartCard("M4.10");
   ASSERT_EQ(m_card.cmdVERIFY(0x10, kUserPin, 8, &kSM), 0);
   auto cmds = Commands();
@@ -33,7 +33,7 @@ TEST_F(SmCardTest, ProtectedVerifyCostsOneUidReadPerConnectionAndOneChallenge) {
   EXPECT_EQ(cmds[0], HexBytes("00 84 00 00 08"));
 }
 
-TEST_F(SmCardTest, WrongPinsCountDownAndBlock) {
+TEST_F(CardSmBedTest, WrongPinsCountDownAndBlock) {
   StartCard("M4.10");
   EXPECT_EQ(m_card.cmdVERIFY(0x10, kWrongPin, 8, &kSM), 0x63C2);
   EXPECT_EQ(m_card.cmdVERIFY(0x10, kWrongPin, 8, &kSM), 0x63C1);
@@ -41,7 +41,7 @@ TEST_F(SmCardTest, WrongPinsCountDownAndBlock) {
   EXPECT_EQ(m_card.cmdVERIFY(0x10, kUserPin, 8, &kSM), 0x6983);
 }
 
-TEST_F(SmCardTest, PukUnblocksThroughProtectedResetRetryCounter) {
+TEST_F(CardSmBedTest, PukUnblocksThroughProtectedResetRetryCounter) {
   StartCard("M4.10");
   for (int i = 0; i < 3; ++i) m_card.cmdVERIFY(0x10, kWrongPin, 8, &kSM);
   ASSERT_EQ(m_card.cmdVERIFY(0x10, kUserPin, 8, &kSM), 0x6983);
@@ -50,7 +50,7 @@ TEST_F(SmCardTest, PukUnblocksThroughProtectedResetRetryCounter) {
   EXPECT_EQ(m_card.cmdVERIFY(0x10, kUserPin, 8, &kSM), 0);
 }
 
-TEST_F(SmCardTest, TamperedMacAndStaleChallengeAreRefused) {
+TEST_F(CardSmBedTest, TamperedMacAndStaleChallengeAreRefused) {
   StartCard("M4.10");
   APDU plain;
   plain.INS = 0x20;
@@ -77,7 +77,7 @@ TEST_F(SmCardTest, TamperedMacAndStaleChallengeAreRefused) {
   EXPECT_EQ(m_card.cmdVERIFY(0x10, kUserPin, 8, &kSM), 0);
 }
 
-TEST_F(SmCardTest, ProtectedChangeOfThePin) {
+TEST_F(CardSmBedTest, ProtectedChangeOfThePin) {
   StartCard("M4.10");
   const BYTE newPin[] = {'2', '4', '6', '8', '1', '3', '5', '7'};
   // P1 01: the new PIN, once the current one is verified.

@@ -25,9 +25,9 @@ const Bytes kProtectedVerify =
     Hex("0C 20 00 90 1D 87 11 01 05 2D 3F 99 C1 5D 08 DE 9F ED 7A 7D 39 9E E8 53"
         " 8E 08 83 8A DB 8C 29 05 73 74");
 
-using SmTest = FakeCardFixture<CTavrixM410>;
+using CardSmTest = FakeCardFixture<CTavrixM410>;
 
-TEST(SmPadding, LengthsAndPadsFollowTheTwoMethods) {
+TEST(CardSmPadding, LengthsAndPadsFollowTheTwoMethods) {
   struct {
     DWORD n, iso, ansi;
   } cases[] = {{0, 8, 0}, {1, 8, 8}, {7, 8, 8}, {8, 16, 8}, {11, 16, 16}, {239, 240, 240}};
@@ -45,7 +45,7 @@ TEST(SmPadding, LengthsAndPadsFollowTheTwoMethods) {
   EXPECT_EQ(CCardSM::MKPadISO(three, small), -1);  // no room: refused, nothing written past it
 }
 
-TEST(SmPadding, RemovalFindsTheMarkerOrRefuses) {
+TEST(CardSmPadding, RemovalFindsTheMarkerOrRefuses) {
   struct {
     const char* hex;
     long iso, ansi;
@@ -65,7 +65,7 @@ TEST(SmPadding, RemovalFindsTheMarkerOrRefuses) {
   }
 }
 
-TEST_F(SmTest, ProtectedVerifyDerivesTheKeyOnceAndTakesOneChallenge) {
+TEST_F(CardSmTest, ProtectedVerifyDerivesTheKeyOnceAndTakesOneChallenge) {
   ASSERT_EQ(m_obj.cmdVERIFY(0x10, kPin, 8, &kSM), 0);
   EXPECT_EQ(Sent(), (std::vector<Bytes>{kGetUID, kGetChallenge, kProtectedVerify}));
   // The second protected command of the connection: the key is kept.
@@ -73,7 +73,7 @@ TEST_F(SmTest, ProtectedVerifyDerivesTheKeyOnceAndTakesOneChallenge) {
   EXPECT_EQ(Sent(), (std::vector<Bytes>{kGetChallenge, kProtectedVerify}));
 }
 
-TEST_F(SmTest, ReconnectionDerivesTheKeyAgain) {
+TEST_F(CardSmTest, ReconnectionDerivesTheKeyAgain) {
   ASSERT_EQ(m_obj.cmdVERIFY(0x10, kPin, 8, &kSM), 0);
   ASSERT_EQ(m_obj.Disconnect(), SCARD_S_SUCCESS);
   ASSERT_EQ(m_obj.Connect(kReader), SCARD_S_SUCCESS);
@@ -82,7 +82,7 @@ TEST_F(SmTest, ReconnectionDerivesTheKeyAgain) {
   EXPECT_EQ(Sent(), (std::vector<Bytes>{kGetUID, kGetChallenge, kProtectedVerify}));
 }
 
-TEST_F(SmTest, ProtectedCommandWithoutDataHasLc15) {
+TEST_F(CardSmTest, ProtectedCommandWithoutDataHasLc15) {
   ASSERT_EQ(m_obj.cmdRESET_RETRY_COUNTER(0x12, &kSM), 0);
   const auto sent = Sent();
   ASSERT_EQ(sent.size(), 4u);  // life cycle (0x20: no PHASE CONTROL), UID, challenge, command
@@ -91,7 +91,7 @@ TEST_F(SmTest, ProtectedCommandWithoutDataHasLc15) {
                          " 8E 08 97 58 C1 91 B3 21 C0 94"));
 }
 
-TEST_F(SmTest, RegistryMasterKeyReplacesTheBuiltInOne) {
+TEST_F(CardSmTest, RegistryMasterKeyReplacesTheBuiltInOne) {
   ScopedRegistry reg(
       "[HKEY_LOCAL_MACHINE\\Software\\VEXA_API_10]\n"
       "\"SMMasterKey\"=hex:01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,"
@@ -103,21 +103,21 @@ TEST_F(SmTest, RegistryMasterKeyReplacesTheBuiltInOne) {
                          " 05 41 8E 08 4F 37 7B CD FE D5 5A E8"));
 }
 
-TEST_F(SmTest, MasterKeyOfAnotherLengthIsIgnored) {
+TEST_F(CardSmTest, MasterKeyOfAnotherLengthIsIgnored) {
   ScopedRegistry reg(
       "[HKEY_LOCAL_MACHINE\\Software\\VEXA_API_10]\n\"SMMasterKey\"=hex:01,02,03,04,05,06,07,08\n");
   ASSERT_EQ(m_obj.cmdVERIFY(0x10, kPin, 8, &kSM), 0);
   EXPECT_EQ(Sent().back(), kProtectedVerify);
 }
 
-TEST_F(SmTest, FlagsOtherThanBothSetFailWithoutTraffic) {
+TEST_F(CardSmTest, FlagsOtherThanBothSetFailWithoutTraffic) {
   for (SMFLAGS f : {SMFLAGS{1, 0}, SMFLAGS{0, 1}, SMFLAGS{0, 0}}) {
     EXPECT_EQ(m_obj.cmdVERIFY(0x10, kPin, 8, &f), -1);
   }
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(SmTest, DataThatCannotBeProtectedIsRefusedBeforeSending) {
+TEST_F(CardSmTest, DataThatCannotBeProtectedIsRefusedBeforeSending) {
   const Bytes longPin(240, '1');
   EXPECT_EQ(m_obj.cmdVERIFY(0x10, longPin.data(), 240, &kSM), CARD_ERR_TOO_LONG);
   EXPECT_TRUE(Sent().empty());
@@ -131,7 +131,7 @@ TEST_F(SmTest, DataThatCannotBeProtectedIsRefusedBeforeSending) {
   EXPECT_EQ(sent[2][6], 0xF1);
 }
 
-TEST_F(SmTest, ShortUidAnswerGivesAClearErrorAndNoKey) {
+TEST_F(CardSmTest, ShortUidAnswerGivesAClearErrorAndNoKey) {
   m_card.uid = Seq(15, 1);
   EXPECT_EQ(m_obj.cmdVERIFY(0x10, kPin, 8, &kSM), CARD_ERR_SHORT_UID);
   EXPECT_EQ(Sent(), (std::vector<Bytes>{kGetUID}));
@@ -142,7 +142,7 @@ TEST_F(SmTest, ShortUidAnswerGivesAClearErrorAndNoKey) {
   EXPECT_EQ(Sent(), (std::vector<Bytes>{kGetUID, kGetChallenge, kProtectedVerify}));
 }
 
-TEST_F(SmTest, FailingChallengeStopsTheCommand) {
+TEST_F(CardSmTest, FailingChallengeStopsTheCommand) {
   ScriptedCard& card = m_card;
   m_pcsc.SetCardFn([&card](const Bytes& c) {
     if (c.size() == 5 && c[1] == 0x84) return Hex("6A 81");
@@ -152,7 +152,7 @@ TEST_F(SmTest, FailingChallengeStopsTheCommand) {
   EXPECT_EQ(Sent(), (std::vector<Bytes>{kGetUID, kGetChallenge}));
 }
 
-TEST_F(SmTest, EraseWithBuiltInKeysUsesTheFourForm) {
+TEST_F(CardSmTest, EraseWithBuiltInKeysUsesTheFourForm) {
   m_card.lifeCycle = 0x34;
   ASSERT_EQ(m_obj.cmdERASE_FILE(), 0);
   EXPECT_EQ(Sent(), (std::vector<Bytes>{Hex("00 CA 01 83 01"),
@@ -160,7 +160,7 @@ TEST_F(SmTest, EraseWithBuiltInKeysUsesTheFourForm) {
                                             " 30 55 0D CD 7F")}));
 }
 
-TEST_F(SmTest, FourFormsWithGivenKeys) {
+TEST_F(CardSmTest, FourFormsWithGivenKeys) {
   const BYTE k1[8] = {'E', 'R', 'A', 'S', 'E', 'K', 'E', '1'};
   const BYTE k2[8] = {'E', 'R', 'A', 'S', 'E', 'K', 'E', '2'};
   m_obj.initializeKeysSM(k1, k2, k1);
@@ -180,7 +180,7 @@ TEST_F(SmTest, FourFormsWithGivenKeys) {
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(SmTest, BuiltInFormatFieldAndLifeCycleRule) {
+TEST_F(CardSmTest, BuiltInFormatFieldAndLifeCycleRule) {
   m_card.lifeCycle = 0x20;
   EXPECT_EQ(m_obj.cmdFORMAT(), 0x20);
   EXPECT_EQ(Sent(), (std::vector<Bytes>{Hex("00 CA 01 83 01")}));
@@ -194,7 +194,7 @@ TEST_F(SmTest, BuiltInFormatFieldAndLifeCycleRule) {
                 " 10 87 AC 8F F0 81 7D 77"));
 }
 
-TEST_F(SmTest, ResponseChecksRefuseMalformedAnswers) {
+TEST_F(CardSmTest, ResponseChecksRefuseMalformedAnswers) {
   BYTE out[32];
   DWORD n = sizeof out;
   EXPECT_EQ(m_obj.Response_SM_Suppressed(Hex("81 03 0A 0B 0C"), out, &n), 0);
@@ -208,7 +208,7 @@ TEST_F(SmTest, ResponseChecksRefuseMalformedAnswers) {
   EXPECT_EQ(m_obj.Response_SM_SIG(Hex("81 01"), Seq(16)), -1);
 }
 
-TEST_F(SmTest, ResponseChecksAcceptWhatTheProtectionProduces) {
+TEST_F(CardSmTest, ResponseChecksAcceptWhatTheProtectionProduces) {
   const BYTE k1[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   const BYTE k2[8] = {9, 10, 11, 12, 13, 14, 15, 16};
   m_obj.initializeKeysSM(k1, k2, k1);
@@ -224,7 +224,7 @@ TEST_F(SmTest, ResponseChecksAcceptWhatTheProtectionProduces) {
   EXPECT_EQ(Bytes(out, out + n), Hex("0A 0B 0C"));
 }
 
-TEST_F(SmTest, VersionIsAskedOncePerConnection) {
+TEST_F(CardSmTest, VersionIsAskedOncePerConnection) {
   m_card.version = Hex("C8 0A");
   EXPECT_EQ(m_obj.IsM3(), 0);
   EXPECT_EQ(m_obj.IsM410(), 0);
@@ -239,7 +239,7 @@ TEST_F(SmTest, VersionIsAskedOncePerConnection) {
   EXPECT_EQ(Sent(), (std::vector<Bytes>{Hex("00 CA 01 82 02")}));
 }
 
-TEST_F(SmTest, VersionQueryFailures) {
+TEST_F(CardSmTest, VersionQueryFailures) {
   m_pcsc.SetCardFn([](const Bytes&) { return Hex("6A 88"); });
   EXPECT_EQ(m_obj.IsM3(), 0x6A88);
   EXPECT_EQ(m_obj.IsM4(), 0x6A88);
@@ -249,7 +249,7 @@ TEST_F(SmTest, VersionQueryFailures) {
   EXPECT_EQ(m_obj.M420_32_64(&kb), 0x6A88);
 }
 
-TEST_F(SmTest, MemorySizeOfM420) {
+TEST_F(CardSmTest, MemorySizeOfM420) {
   m_card.answers = {Hex("00 00 00 40 00 00 90 00"), Hex("00 00 00 20 00 00 90 00")};
   DWORD kb = 0;
   EXPECT_EQ(m_obj.M420_32_64(&kb), 1);

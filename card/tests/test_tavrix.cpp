@@ -19,7 +19,7 @@ using namespace vexa::card::test;
 
 namespace {
 
-using TavrixCardTest = BedTest;
+using CardTavrixBedTest = BedTest;
 
 const BYTE kUserPin[] = {'1', '2', '3', '4', '5', '6', '7', '8'};
 
@@ -84,7 +84,7 @@ Bytes Encrypt(EVP_PKEY* key, const Bytes& in) {
   return out;
 }
 
-TEST_F(TavrixCardTest, ReadBinaryOf250BytesInThreeSteps) {
+TEST_F(CardTavrixBedTest, ReadBinaryOf250BytesInThreeSteps) {
   StartCard("M4.10");
   ASSERT_EQ(m_card.cmdVERIFY(0x10, kUserPin, 8), 0);
   const BYTE fid[] = {0x12, 0x34};
@@ -109,7 +109,7 @@ TEST_F(TavrixCardTest, ReadBinaryOf250BytesInThreeSteps) {
   EXPECT_EQ(len, 250u);
 }
 
-TEST_F(TavrixCardTest, ChainedVerifyOf250And200Bytes) {
+TEST_F(CardTavrixBedTest, ChainedVerifyOf250And200Bytes) {
   StartCard("M4.10");
   const Bytes longPin(250, '7');
   const LONG rc250 = m_card.cmdVERIFYex(0x10, longPin.data(), 250);
@@ -128,7 +128,7 @@ TEST_F(TavrixCardTest, ChainedVerifyOf250And200Bytes) {
   EXPECT_EQ(m_card.cmdVERIFYex(0x10, kUserPin, 8), 0);
 }
 
-TEST_F(TavrixCardTest, TwoByteExponentIsRefusedWithoutTraffic) {
+TEST_F(CardTavrixBedTest, TwoByteExponentIsRefusedWithoutTraffic) {
   StartCard("M4.10");
   const BYTE fid[] = {0x00, 0x02};
   const BYTE e[] = {0x01, 0x01};
@@ -143,7 +143,7 @@ struct CardKey {
   Bytes modulus, exponent;
 };
 
-class KeyTest : public BedTest {
+class CardKeyTest : public BedTest {
  protected:
   void Generate(BYTE ref, DWORD keyLen, CardKey* out) {
     const BYTE df[] = {0x00, ref};
@@ -189,7 +189,7 @@ class KeyTest : public BedTest {
   }
 };
 
-TEST_F(KeyTest, GeneratedKeysSignAndDecipher) {
+TEST_F(CardKeyTest, GeneratedKeysSignAndDecipher) {
   StartCard("M4.10");
   ASSERT_EQ(SelectApp(), 0);
   for (DWORD keyLen : {128u, 256u}) {
@@ -246,7 +246,7 @@ TEST_F(KeyTest, GeneratedKeysSignAndDecipher) {
 // A 1024-bit key made by OpenSSL, loaded into a private-key object with CHANGE
 // KEY DATA (modulus as class 20, private exponent as class 21, each as
 // length byte, 00, value), signs on the card.
-TEST_F(KeyTest, LoadedKeySigns) {
+TEST_F(CardKeyTest, LoadedKeySigns) {
   StartCard("M4.10");
   EVP_PKEY* pkey = nullptr;
   BIGNUM* n = nullptr;
@@ -303,7 +303,7 @@ TEST_F(KeyTest, LoadedKeySigns) {
 
 // A 2048-bit key made by OpenSSL, loaded as its five CRT components
 // (p, q, dP, dQ, qInv) with Create_KpriRSA2Full, signs on the card.
-TEST_F(KeyTest, FullCrtKeySigns) {
+TEST_F(CardKeyTest, FullCrtKeySigns) {
   StartCard("M4.10");
   EVP_PKEY* pkey = EVP_RSA_gen(2048);
   ASSERT_NE(pkey, nullptr);
@@ -351,7 +351,7 @@ TEST_F(KeyTest, FullCrtKeySigns) {
   EVP_PKEY_free(pkey);
 }
 
-TEST_F(TavrixCardTest, VersionIsReadOncePerConnection) {
+TEST_F(CardTavrixBedTest, VersionIsReadOncePerConnection) {
   StartCard("M4.10");
   EXPECT_EQ(m_card.IsM4(), 0);
   EXPECT_EQ(m_card.IsM410(), 1);
@@ -364,7 +364,7 @@ TEST_F(TavrixCardTest, VersionIsReadOncePerConnection) {
   EXPECT_EQ(Bytes(uid, uid + 7), HexBytes("05 11 22 33 44 55 66"));
 }
 
-TEST_F(TavrixCardTest, LogicalChannelCarriesCommandsUntilClosed) {
+TEST_F(CardTavrixBedTest, LogicalChannelCarriesCommandsUntilClosed) {
   StartCard("M4.10");
   BYTE ch = 0;
   ASSERT_EQ(m_card.OpenChannel(&ch), 0) << Dump(Commands());

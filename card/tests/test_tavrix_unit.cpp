@@ -13,15 +13,15 @@ using namespace vexa::card::test;
 
 namespace {
 
-using M4Test = FakeCardFixture<CTavrixM410>;
-using M3Test = FakeCardFixture<CTavrixM3>;
+using CardM4Test = FakeCardFixture<CTavrixM410>;
+using CardM3Test = FakeCardFixture<CTavrixM3>;
 using Cmds = std::vector<Bytes>;
 
 const Bytes kLifeCycle = Hex("00 CA 01 83 01");
 const Bytes kVersion = Hex("00 CA 01 82 02");
 const Bytes kPhase = Hex("80 10 00 00");
 
-TEST_F(M4Test, ReadBinaryOf250BytesInThreeSteps) {
+TEST_F(CardM4Test, ReadBinaryOf250BytesInThreeSteps) {
   const Bytes file = Seq(250, 1);
   m_card.handler = [&](const Bytes& c) {
     if (c[1] != 0xB0) return Bytes{};
@@ -42,7 +42,7 @@ TEST_F(M4Test, ReadBinaryOf250BytesInThreeSteps) {
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(M4Test, ReadBinaryStopsAtTheFirstFailureAndAShortAnswer) {
+TEST_F(CardM4Test, ReadBinaryStopsAtTheFirstFailureAndAShortAnswer) {
   m_card.answers = {Cat({Seq(112), Hex("90 00")}), Hex("6B 00")};
   BYTE buf[300];
   DWORD len = sizeof buf;
@@ -55,7 +55,7 @@ TEST_F(M4Test, ReadBinaryStopsAtTheFirstFailureAndAShortAnswer) {
   EXPECT_EQ(len, 10u);
 }
 
-TEST_F(M4Test, UpdateBinarySteps) {
+TEST_F(CardM4Test, UpdateBinarySteps) {
   const Bytes data = Seq(230);
   ASSERT_EQ(m_obj.cmdUPDATE_BINARY(data.data(), 230), 0);
   const auto sent = Sent();
@@ -65,7 +65,7 @@ TEST_F(M4Test, UpdateBinarySteps) {
   EXPECT_EQ(sent[2], Cat({Hex("00 D6 00 E0 06"), Bytes(data.begin() + 224, data.end())}));
 }
 
-TEST_F(M4Test, ChainedVerify) {
+TEST_F(CardM4Test, ChainedVerify) {
   struct {
     DWORD len;
     std::vector<std::pair<BYTE, BYTE>> parts;  // CLA, Lc
@@ -93,14 +93,14 @@ TEST_F(M4Test, ChainedVerify) {
   EXPECT_EQ(Sent().size(), 2u);
 }
 
-TEST_F(M4Test, VerifyPlainAndUpToTheTerminatingZero) {
+TEST_F(CardM4Test, VerifyPlainAndUpToTheTerminatingZero) {
   const BYTE pin[] = "1234";
   ASSERT_EQ(m_obj.cmdVERIFY(0x10, pin, 0), 0);
   ASSERT_EQ(m_obj.cmdVERIFY(0x12, pin, 2), 0);
   EXPECT_EQ(Sent(), (Cmds{Hex("00 20 00 90 04 31 32 33 34"), Hex("00 20 00 92 02 31 32")}));
 }
 
-TEST_F(M4Test, SelectModes) {
+TEST_F(CardM4Test, SelectModes) {
   const BYTE mf[] = {0x3F, 0x00};
   const BYTE fid[] = {0x50, 0x15};
   const BYTE path[] = {0x50, 0x00, 0x00, 0x01};
@@ -130,7 +130,7 @@ TEST_F(M4Test, SelectModes) {
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(M4Test, FileSizeFromTheControlInformation) {
+TEST_F(CardM4Test, FileSizeFromTheControlInformation) {
   const BYTE fid[] = {0x00, 0x01};
   struct {
     const char* answer;
@@ -154,7 +154,7 @@ TEST_F(M4Test, FileSizeFromTheControlInformation) {
   }
 }
 
-TEST_F(M4Test, CreationTemplates) {
+TEST_F(CardM4Test, CreationTemplates) {
   const BYTE fid[] = {0x10, 0x02};
   const DFAC dfac{{0x00, 0x03, 0x00, 0x00, 0x00, 0x03, 0x03, 0x00, 0x00}};
   m_card.lifeCycle = 0x10;  // user phase: PHASE CONTROL before creation
@@ -187,7 +187,7 @@ TEST_F(M4Test, CreationTemplates) {
                               " FF FF FF FF")}));
 }
 
-TEST_F(M4Test, DeleteFileTogglesThePhaseAroundIt) {
+TEST_F(CardM4Test, DeleteFileTogglesThePhaseAroundIt) {
   const BYTE fid[] = {0x00, 0x05};
   m_card.lifeCycle = 0x10;
   ASSERT_EQ(m_obj.cmdDELETE_FILE(fid), 0);
@@ -198,7 +198,7 @@ TEST_F(M4Test, DeleteFileTogglesThePhaseAroundIt) {
   EXPECT_EQ(Sent(), (Cmds{kLifeCycle, Hex("00 E4 00 00 02 00 05")}));
 }
 
-TEST_F(M4Test, PrivateKeyObjects) {
+TEST_F(CardM4Test, PrivateKeyObjects) {
   const BSAC bsac{{3, 3, 3, 3, 3, 3, 3}};
   m_card.lifeCycle = 0x20;
   ASSERT_EQ(m_obj.CTavrixM4::Create_Kpri(0x02, 0x12, 4, FALSE, &bsac, nullptr), 0);
@@ -218,7 +218,7 @@ TEST_F(M4Test, PrivateKeyObjects) {
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(M4Test, CrtKeyObjectsOfM410) {
+TEST_F(CardM4Test, CrtKeyObjectsOfM410) {
   ASSERT_EQ(m_obj.Create_KpriRSA2(0x03, 0x10, 256, FALSE), 0);
   const auto sent = Sent();
   ASSERT_EQ(sent.size(), 6u);  // life cycle, five components
@@ -234,7 +234,7 @@ TEST_F(M4Test, CrtKeyObjectsOfM410) {
   }
 }
 
-TEST_F(M4Test, KeyPairGeneration) {
+TEST_F(CardM4Test, KeyPairGeneration) {
   const BYTE fid[] = {0x00, 0x02};
   const BYTE e2[] = {0x01, 0x01};
   EXPECT_EQ(m_obj.cmdGENERATE_KEY_PAIR(fid, 0x02, e2, 2), 0x6984);
@@ -246,7 +246,7 @@ TEST_F(M4Test, KeyPairGeneration) {
   EXPECT_EQ(Sent(), (Cmds{kLifeCycle, Hex("00 46 00 00 08 20 02 00 02 00 00 00 18")}));
 }
 
-TEST_F(M4Test, SignatureAndDecipherSequences) {
+TEST_F(CardM4Test, SignatureAndDecipherSequences) {
   const Bytes hash = Seq(35);
   BYTE out[512];
   DWORD n = 200;  // a short answer fits
@@ -283,7 +283,7 @@ TEST_F(M4Test, SignatureAndDecipherSequences) {
   EXPECT_EQ(Sent().size(), 1u);
 }
 
-TEST_F(M4Test, LargeSignatureIsAskedForWithAnExtendedCommand) {
+TEST_F(CardM4Test, LargeSignatureIsAskedForWithAnExtendedCommand) {
   const Bytes hash = Seq(35);
   m_card.answers = {Hex("90 00"), Hex("90 00"), Cat({Seq(256), Hex("90 00")})};
   BYTE out[256];
@@ -293,7 +293,7 @@ TEST_F(M4Test, LargeSignatureIsAskedForWithAnExtendedCommand) {
   EXPECT_EQ(Sent().back(), Cat({Hex("00 2A 9E 9A 00 00 23"), hash, Hex("01 00")}));
 }
 
-TEST_F(M4Test, ChallengeIdentifierAndDigestInfo) {
+TEST_F(CardM4Test, ChallengeIdentifierAndDigestInfo) {
   BYTE buf[300];
   long len = 300;
   ASSERT_EQ(m_obj.cmdGETCHALLENGE(buf, &len), 0);
@@ -321,7 +321,7 @@ TEST_F(M4Test, ChallengeIdentifierAndDigestInfo) {
   EXPECT_EQ(Sent().back(), Hex("00 DA 02 C2 0F 30 21 30 09 06 05 2B 0E 03 02 1A 05 00 04 14"));
 }
 
-TEST_F(M4Test, ObjectCreationInformation) {
+TEST_F(CardM4Test, ObjectCreationInformation) {
   const BYTE value[] = {0xAA, 0xBB};
   ASSERT_EQ(m_obj.cmdPUT_DATA_OCI(0x01, OBJ_PRIVATE, 0x03, value, 2), 0);
   ASSERT_EQ(m_obj.cmdPUT_DATA_OCI(0x01, OBJ_PRIVATE, 0x03, nullptr, 0), 0);
@@ -340,7 +340,7 @@ TEST_F(M4Test, ObjectCreationInformation) {
                        sm16, Hex("8F 04 31 32 33 34")})}));
 }
 
-TEST_F(M4Test, ChangeReferenceDataAndKeyData) {
+TEST_F(CardM4Test, ChangeReferenceDataAndKeyData) {
   const BYTE data[] = {0x81, 0x00, 0x11};
   ASSERT_EQ(m_obj.cmdCHANGE_REFERENCE_DATA(0x02, OBJ_PRIVATE, data, 3, 0x01, 0x80), 0);
   ASSERT_EQ(m_obj.cmdCHANGE_KEY_DATA(0x02, OBJ_SECOND, data, 3, 0x01, 0x80), 0);
@@ -352,7 +352,7 @@ TEST_F(M4Test, ChangeReferenceDataAndKeyData) {
   EXPECT_EQ(Sent(), (Cmds{kLifeCycle, kPhase, Hex("00 2C 03 90")}));
 }
 
-TEST_F(M4Test, PackagesAreReadFromTheThirdAndFourthByte) {
+TEST_F(CardM4Test, PackagesAreReadFromTheThirdAndFourthByte) {
   m_card.answers = {Hex("00 00 07 08 00 00 00 00 03 01 00 00 55 90 00")};  // 13 bytes
   PACKAGE p[4];
   DWORD n = 4;
@@ -376,7 +376,7 @@ TEST_F(M4Test, PackagesAreReadFromTheThirdAndFourthByte) {
   EXPECT_EQ(m_obj.IsPackagePresent({7, 8}), 0);
 }
 
-TEST_F(M4Test, ChannelsBecomeTheSessionsClassByte) {
+TEST_F(CardM4Test, ChannelsBecomeTheSessionsClassByte) {
   m_card.answers = {Hex("02 90 00")};
   BYTE ch = 0;
   ASSERT_EQ(m_obj.OpenChannel(&ch), 0);
@@ -393,7 +393,7 @@ TEST_F(M4Test, ChannelsBecomeTheSessionsClassByte) {
   EXPECT_EQ(used, 0);
 }
 
-TEST_F(M4Test, CommandDataThatCannotBeSentIsRefusedWithoutTraffic) {
+TEST_F(CardM4Test, CommandDataThatCannotBeSentIsRefusedWithoutTraffic) {
   const Bytes big(256, 0x11);
   EXPECT_EQ(m_obj.cmdAPPEND_RECORD(big.data(), 256), CARD_ERR_TOO_LONG);
   EXPECT_EQ(m_obj.cmdVERIFY(0x10, big.data(), 256), CARD_ERR_TOO_LONG);
@@ -406,7 +406,7 @@ TEST_F(M4Test, CommandDataThatCannotBeSentIsRefusedWithoutTraffic) {
   EXPECT_EQ(Sent().back().size(), 5u + 255u);
 }
 
-TEST_F(M4Test, LengthPrefixedFileLargerThanTheBufferIsRefused) {
+TEST_F(CardM4Test, LengthPrefixedFileLargerThanTheBufferIsRefused) {
   m_card.answers = {Hex("01 00 90 00")};  // a 256-byte file
   BYTE buf[16];
   DWORD n = sizeof buf;
@@ -423,7 +423,7 @@ TEST_F(M4Test, LengthPrefixedFileLargerThanTheBufferIsRefused) {
   EXPECT_EQ(Sent(), (Cmds{Hex("00 D6 00 00 05 00 03 0A 0B 0C")}));
 }
 
-TEST_F(M4Test, ReadBinaryExEndsAtTheEndOfTheFile) {
+TEST_F(CardM4Test, ReadBinaryExEndsAtTheEndOfTheFile) {
   m_card.answers = {Cat({Seq(112), Hex("90 00")}), Hex("6A 86")};
   BYTE buf[400];
   DWORD n = sizeof buf;
@@ -439,7 +439,7 @@ TEST_F(M4Test, ReadBinaryExEndsAtTheEndOfTheFile) {
   EXPECT_EQ(n, 152u);
 }
 
-TEST_F(M4Test, GetDataAndAccessCheck) {
+TEST_F(CardM4Test, GetDataAndAccessCheck) {
   m_card.answers = {Hex("01 03 05 90 00"), Hex("01 03 05 90 00"), Hex("0A 0B 0C 0D 90 00")};
   EXPECT_EQ(m_obj.Is_AccessGranted(0x03), 1);
   EXPECT_EQ(m_obj.Is_AccessGranted(0x04), 0);
@@ -451,7 +451,7 @@ TEST_F(M4Test, GetDataAndAccessCheck) {
   EXPECT_EQ(Sent(), (Cmds{Hex("00 CA 01 84"), Hex("00 CA 01 84"), Hex("00 CA 01 8A")}));
 }
 
-TEST(M4Versions, LoadExecutableClassByteByVersion) {
+TEST(CardM4Versions, LoadExecutableClassByteByVersion) {
   struct {
     const char* version;
     LONG rc;
@@ -480,7 +480,7 @@ TEST(M4Versions, LoadExecutableClassByteByVersion) {
   }
 }
 
-TEST_F(M3Test, CommandBytes) {
+TEST_F(CardM3Test, CommandBytes) {
   const BYTE pin[] = {'1', '2', '3', '4'};
   const BYTE fid[] = {0x00, 0x07};
   ASSERT_EQ(m_obj.VerifyPIN(0x01, pin, 4), 0);
@@ -508,7 +508,7 @@ TEST_F(M3Test, CommandBytes) {
   EXPECT_EQ(Bytes(sent[2].begin(), sent[2].begin() + 7), Hex("00 E0 00 00 21 6F 1F"));
 }
 
-TEST_F(M3Test, ReadBinaryPartsFitAShortAnswer) {
+TEST_F(CardM3Test, ReadBinaryPartsFitAShortAnswer) {
   m_card.handler = [](const Bytes& c) {
     if (c[1] != 0xB0) return Bytes{};
     Bytes r(c[4], 0x5A);
