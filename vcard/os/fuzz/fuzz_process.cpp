@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "vexa/vcard/card_os.h"
@@ -14,10 +15,22 @@
 
 namespace {
 
+std::string& Folder() {
+  static std::string dir;
+  return dir;
+}
+
+void RemoveFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(Folder(), ec);
+}
+
 std::string ImagePath() {
   static std::string path = [] {
     char tmpl[] = "/tmp/vcardos-fuzz-XXXXXX";
     if (!mkdtemp(tmpl)) abort();
+    Folder() = tmpl;
+    std::atexit(RemoveFolder);
     return std::string(tmpl) + "/card.img";
   }();
   return path;
