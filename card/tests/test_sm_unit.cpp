@@ -6,7 +6,14 @@
 // computed apart from this library from the keys, challenge and PIN named here.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
 #include "support/scoped_registry.h"
+#include "vexa/platform/trace.h"
 #include "test_tavrix_fake.h"
 #include "vexa/card/tavrix_m410.h"
 
@@ -247,6 +254,39 @@ TEST_F(CardSmTest, VersionQueryFailures) {
   EXPECT_EQ(m_obj.IsM440(), 0);
   DWORD kb = 0;
   EXPECT_EQ(m_obj.M420_32_64(&kb), 0x6A88);
+}
+
+// With tracing on, neither PINs, key values, the master key nor the card's key
+// reach the trace; the entry and exit lines of the commands do.
+TEST_F(CardSmTest, TraceKeepsPinsAndKeysOut) {
+  char dir[] = "/tmp/vexacard-smtrace-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string log = std::string(dir) + "/vexacard.log";
+  ScopedRegistry reg("[HKEY_LOCAL_MACHINE\\Software\\VEXA_API_10]\n\"vexacard\"=dword:00000004\n");
+  ASSERT_EQ(TraceOpen(log.c_str(), "vexacard", 4), 0);
+  ASSERT_EQ(m_obj.cmdVERIFY(0x10, kPin, 8, &kSM), 0);
+  ASSERT_EQ(m_obj.cmdVERIFY(0x10, kPin, 8), 0);
+  const BYTE key[] = {0x81, 0x00, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6};
+  ASSERT_EQ(m_obj.cmdCHANGE_KEY_DATA(0x02, OBJ_PRIVATE, key, 8, 0x01, 0x80), 0);
+  m_card.lifeCycle = 0x34;
+  ASSERT_EQ(m_obj.cmdERASE_FILE(), 0);
+  TraceClose();
+  std::ifstream in(log);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string t = text.str();
+  std::remove(log.c_str());
+  rmdir(dir);
+  EXPECT_NE(t.find("IN  -> CTavrixM4::cmdVERIFY"), std::string::npos) << t;
+  EXPECT_NE(t.find("OUT -> CTavrixM4::cmdVERIFY"), std::string::npos) << t;
+  EXPECT_EQ(t.find("31 32 33 34"), std::string::npos) << t;   // the PIN
+  EXPECT_EQ(t.find("A1 B2 C3 D4"), std::string::npos) << t;   // the key value
+  EXPECT_EQ(t.find("2B 7E 15 16"), std::string::npos) << t;   // the master key
+  EXPECT_EQ(t.find("B9 F0 B0 0C"), std::string::npos) << t;   // the card's key
+  EXPECT_EQ(t.find("45 52 41 53"), std::string::npos) << t;   // the built-in erase key
+  for (const char* k : {"2b7e1516", "b9f0b00c", "45524153"}) {
+    EXPECT_EQ(t.find(k), std::string::npos) << k;
+  }
 }
 
 TEST_F(CardSmTest, MemorySizeOfM420) {
