@@ -88,4 +88,21 @@ TEST_F(CardSmBedTest, ProtectedChangeOfThePin) {
   EXPECT_EQ(m_card.cmdVERIFY(0x10, newPin, 8, &kSM), 0);
 }
 
+TEST_F(CardSmBedTest, KeyIsDerivedAgainAfterTheCardCameBack) {
+  StartCard("M4.10");
+  EXPECT_EQ(m_card.cmdVERIFY(0x10, kWrongPin, 8, &kSM), 0x63C2);
+  m_card.Disconnect();
+  m_vcard->Remove();
+  m_vcard->Insert();
+  ASSERT_EQ(m_card.Connect(Reader().c_str()), SCARD_S_SUCCESS);
+  ASSERT_EQ(SelectApp(), 0);
+  Commands();
+  // The retry counter survived; the new connection derives its key first.
+  EXPECT_EQ(m_card.cmdVERIFY(0x10, kWrongPin, 8, &kSM), 0x63C1);
+  const auto cmds = Commands();
+  ASSERT_EQ(cmds.size(), 3u);
+  EXPECT_EQ(cmds[0], HexBytes("00 CA 01 81 60"));
+  EXPECT_EQ(m_card.cmdVERIFY(0x10, kUserPin, 8, &kSM), 0);
+}
+
 }  // namespace
