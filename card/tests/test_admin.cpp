@@ -116,25 +116,29 @@ TEST_F(CardAdminBedTest, LoadExecutableClassByteFollowsTheVersion) {
 }
 
 // The package sequence ends with LOAD EXECUTABLE 80 20 00 00 whatever the
-// card version; an M4.0 card takes that class byte.
+// card version; the card then lists the key-generation package of its version
+// (version 8 on M4.0 cards, 2 on later ones).
 TEST_F(CardAdminBedTest, KeyGenerationPackageLoads) {
-  StartCard("M4.0");
-  // Code files are created in the operational phase.
-  ASSERT_EQ(m_card.cmdPHASE_CONTROL(), 0);
-  ASSERT_EQ(m_card.GetLifeCycle(), 0x20);
-  Commands();
-  const LONG rc = m_card.LoadGenKey();
-  const auto cmds = Commands();
-  ASSERT_GE(cmds.size(), 1u);
-  EXPECT_EQ(Bytes(cmds[0].begin(), cmds[0].begin() + 7), HexBytes("00 E0 00 00 1C 6F 1A"));
-  if (rc == 0) {
+  for (const auto& [version, pkgVersion] : {std::pair<const char*, BYTE>{"M4.0", 8},
+                                            std::pair<const char*, BYTE>{"M4.10", 2}}) {
+    SCOPED_TRACE(version);
+    StartCard(version);
+    // Code files are created in the operational phase.
+    ASSERT_EQ(m_card.cmdPHASE_CONTROL(), 0);
+    ASSERT_EQ(m_card.GetLifeCycle(), 0x20);
+    Commands();
+    const LONG rc = m_card.LoadGenKey();
+    const auto cmds = Commands();
+    ASSERT_GE(cmds.size(), 1u);
+    EXPECT_EQ(Bytes(cmds[0].begin(), cmds[0].begin() + 7), HexBytes("00 E0 00 00 1C 6F 1A"));
+    ASSERT_EQ(rc, 0) << Dump(cmds);
     ASSERT_EQ(cmds.size(), 1u + 46u + 1u);
     EXPECT_EQ(Bytes(cmds[46].begin(), cmds[46].begin() + 5), HexBytes("00 D6 10 E0 27"));
     EXPECT_EQ(Bytes(cmds[47].begin(), cmds[47].begin() + 5), HexBytes("80 20 00 00 08"));
+    EXPECT_EQ(m_card.IsPackagePresent({7, pkgVersion}), 1);
+    m_card.Disconnect();
+    m_vcard.reset();
   }
-  EXPECT_EQ(rc, 0) << Dump(cmds);
-  // The card now lists the key-generation package of its version.
-  EXPECT_EQ(m_card.IsPackagePresent({7, 8}), 1);
 }
 
 TEST_F(CardAdminBedTest, GetDataWithoutLeAndAccessCheck) {
