@@ -78,8 +78,9 @@ LONG CCardSession::Exchange(const APDU& apdu, bool bExt, BYTE* pbResp, DWORD cbC
                             DWORD* pcbData, BYTE* pSW1, BYTE* pSW2) {
   if (m_hCard == 0) return SCARD_E_INVALID_HANDLE;
   // The command bytes may hold a PIN or a key: the buffer is wiped after every
-  // use. It is kept per thread so that each command does not allocate.
-  thread_local std::vector<BYTE> cmd;
+  // use. It is a plain local: a thread_local with a destructor would pin the
+  // library (and the engine above it) in memory after dlclose.
+  std::vector<BYTE> cmd;
   struct WipeOnExit {
     std::vector<BYTE>& b;
     ~WipeOnExit() { vexa::SecureWipe(b.data(), b.size()); }
