@@ -57,7 +57,7 @@ echo
 echo "== loading libvexakernel.so with it"
 VEXA_REGISTRY="$work/registry.reg" "$build/kernel/vexakernel_load" "$build/kernel/libvexakernel.so"
 echo "-- what the engine traced about its configuration"
-grep -h -i -E 'aid|registry|config|trace' "$work"/*.api | head -n 8 || true
+grep -h $'\t' "$work"/*.api | grep -v UnloadSlots | sed 's/^.*\t/   /' || true
 rm -f "$work"/*.api
 
 echo
