@@ -20,16 +20,21 @@ std::string HandleText(DWORD h) {
   return b;
 }
 
-// Polls get_SlotEvent (200 ms each) until the reader's slot is in state want.
-// Events that came while nobody polled stay pending for the next poll.
+// Polls get_SlotEvent (200 ms each) until an event came and the reader's slot
+// is in state want. Events that came while nobody polled stay pending for the
+// next poll, so an event of the command just run is never missed.
 bool WaitState(CSlots& slots, const std::string& reader, DWORD want, int timeoutMs, DWORD* handle) {
   const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  bool seen = false;
   for (;;) {
-    if (StateOfReader(reader, handle) == want) return true;
-    if (Clock::now() > end) return false;
     long index = -1;
     if (slots.get_SlotEvent(&index, FALSE) != 0) return false;
-    if (index >= 0) Line("get_SlotEvent: event on slot index " + std::to_string(index));
+    if (index >= 0) {
+      seen = true;
+      Line("get_SlotEvent: event on slot index " + std::to_string(index));
+    }
+    if (seen && StateOfReader(reader, handle) == want) return true;
+    if (Clock::now() > end) return false;
   }
 }
 
