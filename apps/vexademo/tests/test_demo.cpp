@@ -1,7 +1,8 @@
 // Smoke test of the demo program against a virtual M4.40 card in a private
 // pcscd: it lists the token, shows the retry counter of a wrong PIN, signs with
 // a key generated on the card, and the signature verifies with OpenSSL against
-// the public key it wrote. The PIN stays out of the engine's trace.
+// the public key it wrote; a removal and reinsertion reach the engine. The PIN
+// stays out of the engine's trace.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -29,16 +31,26 @@ std::string ReadFile(const std::filesystem::path& p) {
   return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-// Runs the shell command; its standard output and exit status.
-std::pair<int, std::string> Shell(const std::string& cmd) {
+// Runs the shell command; its standard output and exit status. onLine sees
+// each line of output as it comes.
+std::pair<int, std::string> Shell(const std::string& cmd,
+                                  const std::function<void(const std::string&)>& onLine = {}) {
   std::string out;
   FILE* p = popen(cmd.c_str(), "r");
   if (p == nullptr) return {-1, out};
   std::array<char, 4096> buf;
-  std::size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+  while (fgets(buf.data(), static_cast<int>(buf.size()), p) != nullptr) {
+    out += buf.data();
+    if (onLine) onLine(buf.data());
+  }
   const int st = pclose(p);
   return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, out};
+}
+
+// A shell command that returns once the file exists (at most 15 s; fails after).
+std::string WaitForFile(const std::filesystem::path& f) {
+  const std::string q = "\"" + f.string() + "\"";
+  return "i=0; until [ -e " + q + " ] || [ $i -ge 300 ]; do sleep 0.05; i=$((i+1)); done; [ -e " + q + " ]";
 }
 
 bool Verifies(const std::string& pemPath, const std::string& message, const std::string& sig) {
@@ -54,7 +66,7 @@ bool Verifies(const std::string& pemPath, const std::string& message, const std:
                           reinterpret_cast<const unsigned char*>(message.data()), message.size()) == 1;
 }
 
-TEST(VexaDemoProgram, SignsOnTheVirtualCardAndTheSignatureVerifies) {
+TEST(VexaDemoProgram, RunsEveryStepOnTheVirtualCard) {
   PcscTestbed bed(1);
   const std::filesystem::path dir = bed.Dir();
   vexa::vcard::PersoOptions o;
@@ -73,10 +85,26 @@ TEST(VexaDemoProgram, SignsOnTheVirtualCardAndTheSignatureVerifies) {
   const std::string message = "signed in the smoke test\n";
   std::ofstream(dir / "message.txt") << message;
 
+  // The demo's removal and insertion commands wait for this test, which moves
+  // the card when the demo says so.
+  const std::string removeCmd = WaitForFile(dir / "removed"), insertCmd = WaitForFile(dir / "inserted");
+  auto onLine = [&](const std::string& line) {
+    if (line.find("removing the card") != std::string::npos) {
+      card.Remove();
+      std::ofstream(dir / "removed").put('1');
+    } else if (line.find("inserting the card again") != std::string::npos) {
+      card.Insert();
+      std::ofstream(dir / "inserted").put('1');
+    }
+  };
   const auto [rc, out] = Shell("printf '12345678\\n' | VEXA_REGISTRY='" + (dir / "registry.reg").string() +
-                             "' '" VEXADEMO_PROGRAM "' --out '" + dir.string() + "' --message '" +
-                             (dir / "message.txt").string() + "'");
+                                   "' '" VEXADEMO_PROGRAM "' --out '" + dir.string() + "' --message '" +
+                                   (dir / "message.txt").string() + "' --remove-cmd '" + removeCmd + "' --insert-cmd '" + insertCmd + "'",
+                               onLine);
   ASSERT_EQ(rc, 0) << out;
+  EXPECT_NE(out.find("empty (card removed)"), std::string::npos) << out;
+  EXPECT_NE(out.find("still valid: no"), std::string::npos) << out;
+  EXPECT_NE(out.find("the engine's slots after reinsertion"), std::string::npos) << out;
   for (const char* want : {"token open", "card OS M4.40 (4,40)", "UID 05 11 22 33 44 55 66",
                            "63C2 - refused, 2 tries left", "VERIFY user PIN (secure messaging): 9000",
                            "GENERATE KEY PAIR RSA-2048", "2048-bit modulus, exponent 01 00 01",
