@@ -299,7 +299,7 @@ Bytes CmdUpdateRecord(Context& ctx, const Command& c) {
   CheckRecordP2(c);
   FileNode& ef = CurrentRecordEf(ctx);
   RequireAccess(ctx, ef.ac, kAcUpdate);
-  if (c.data.empty() || c.data.size() > 1024) Refuse(sw::kWrongLength);
+  if (c.data.empty() || c.data.size() > kMaxRecordLength) Refuse(sw::kWrongLength);
   if (c.p1 == 0 || c.p1 > ef.records.size()) Refuse(sw::kRecordNotFound);
   Bytes& rec = ef.records[c.p1 - 1u];
   if (RecordBytes(ef) - rec.size() + c.data.size() > ef.size) Refuse(sw::kNotEnoughMemory);
@@ -312,8 +312,8 @@ Bytes CmdAppendRecord(Context& ctx, const Command& c) {
   if (c.p1 != 0 || c.p2 != 0) Refuse(sw::kWrongP1P2);
   FileNode& ef = CurrentRecordEf(ctx);
   RequireAccess(ctx, ef.ac, kAcUpdate);
-  if (c.data.empty() || c.data.size() > 1024) Refuse(sw::kWrongLength);
-  if (ef.records.size() >= 254 || RecordBytes(ef) + c.data.size() > ef.size) Refuse(sw::kNotEnoughMemory);
+  if (c.data.empty() || c.data.size() > kMaxRecordLength) Refuse(sw::kWrongLength);
+  if (ef.records.size() >= kMaxRecords || RecordBytes(ef) + c.data.size() > ef.size) Refuse(sw::kNotEnoughMemory);
   ef.records.push_back(c.data);
   ctx.dirty = true;
   return Answer(sw::kOk);

@@ -287,8 +287,8 @@ CardState ParseImage(const std::string& text) {
       FileNode* f = Resolve(st, r.Path("path"));
       if (!f || f->kind != FileKind::Record) Fail(n, "no such record file");
       Bytes d = r.Hex("data");
-      if (d.empty() || d.size() > 255) Fail(n, "bad record length");
-      if (f->records.size() >= 254) Fail(n, "too many records");
+      if (d.empty() || d.size() > kMaxRecordLength) Fail(n, "bad record length");
+      if (f->records.size() >= kMaxRecords) Fail(n, "too many records");
       f->records.push_back(std::move(d));
     } else if (k == "pin") {
       FileNode* df = ResolveDf(st, r, n);

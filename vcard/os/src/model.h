@@ -3,6 +3,7 @@
 // record, system keys, installed packages). The image file is this state.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -48,6 +49,11 @@ struct KeyObject {
 };
 
 enum class FileKind : uint8_t { DF, Transparent, Record };
+
+// Limits of a record EF, shared by the record commands and the image parser so
+// that every file the card writes can be read back.
+constexpr size_t kMaxRecordLength = 1024;
+constexpr size_t kMaxRecords = 254;
 
 struct FileNode {
   uint16_t fid = 0;
