@@ -388,6 +388,9 @@ void SaveImageFile(const std::string& path, const CardState& state) {
     }
     done += static_cast<size_t>(w);
   }
+  // On the disk before the rename: a crash then leaves the old image or the
+  // new one, never a renamed file whose contents were not yet written.
+  if (ok && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
   if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
     const std::string err = std::strerror(errno);
