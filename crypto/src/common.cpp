@@ -98,11 +98,9 @@ bool WriteWholeFile(const char* path, std::span<const unsigned char> data) {
   return ::close(fd) == 0;
 }
 
-std::string Base64Encode(std::span<const unsigned char> data) {
-  std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
-  int n = data.empty() ? 0
-                       : EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                         data.data(), static_cast<int>(data.size()));
+SecureBytes Base64Encode(std::span<const unsigned char> data) {
+  SecureBytes out(4 * ((data.size() + 2) / 3) + 1, 0);
+  int n = data.empty() ? 0 : EVP_EncodeBlock(out.data(), data.data(), static_cast<int>(data.size()));
   out.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
   return out;
 }

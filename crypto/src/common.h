@@ -56,8 +56,9 @@ bool ReadWholeFile(const char* path, SecureBytes& out);
 // Creates or truncates the file (mode 0600) and writes the bytes.
 bool WriteWholeFile(const char* path, std::span<const unsigned char> data);
 
-// Base64 (standard alphabet, "=" padding) on one line.
-std::string Base64Encode(std::span<const unsigned char> data);
+// Base64 (standard alphabet, "=" padding) on one line, into a wiping buffer
+// (the text of a private key is as secret as the key).
+SecureBytes Base64Encode(std::span<const unsigned char> data);
 // Decodes base64, skipping the characters 7-13 and blanks. False on bad text.
 bool Base64Decode(std::span<const unsigned char> text, SecureBytes& out);
 

@@ -46,14 +46,13 @@ long CRSA::SaveKeyToFile(char* path, long format, int isPrivate, const unsigned 
     // The text of a private key is a secret too: it is only ever kept in
     // wiping buffers.
     SecureBytes text;
-    std::string b64 = vexa::crypto::Base64Encode(body);
+    const SecureBytes b64 = vexa::crypto::Base64Encode(body);
     const std::string first = format == KEY_FORMAT_ARMOURED ? vexa::crypto::ArmourFirstLine(isPrivate != 0) : "";
     const std::string last = format == KEY_FORMAT_ARMOURED ? vexa::crypto::ArmourLastLine(isPrivate != 0) : "";
     text.reserve(first.size() + b64.size() + last.size());
     text.insert(text.end(), first.begin(), first.end());
     text.insert(text.end(), b64.begin(), b64.end());
     text.insert(text.end(), last.begin(), last.end());
-    vexa::SecureWipe(b64.data(), b64.size());
     return vexa::crypto::WriteWholeFile(path, text) ? RSA_OK : RSA_ERR_FILE;
   });
 }
