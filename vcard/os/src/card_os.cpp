@@ -85,6 +85,12 @@ class VirtualCard final : public ICardOs {
     auto parsed = ParseCommand(apdu);
     if (!parsed) return Answer(sw::kWrongLength);
     Command c = std::move(*parsed);
+    // Command data may carry PINs and keys: wiped however the command ends,
+    // also when a handler throws something other than a status word.
+    struct WipeData {
+      Bytes& d;
+      ~WipeData() { SecureWipe(d.data(), d.size()); }
+    } wipeData{c.data};
     Context ctx{st_, ses_, ver_};
     ctx.channel = c.cla & 0x03;
     ses_.commandWasProtected = false;
@@ -111,8 +117,6 @@ class VirtualCard final : public ICardOs {
     } catch (const CardStatus& s) {
       r = Answer(s.sw);
     }
-    // Command data may carry PINs and keys.
-    SecureWipe(c.data.data(), c.data.size());
     if (!ses_.challengeIssuedNow) ses_.challengeFresh = false;
     if (ctx.dirty && !Persist()) return Answer(kMemoryFailure);
     return r;
