@@ -39,6 +39,11 @@ bool CSlot::TokenOpen() const {
   return (m_dwTokenState & TOKEN_OPEN) != 0 && m_pToken != nullptr;
 }
 
+CToken* CSlot::OpenedToken() {
+  std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());  // global mutex: state query
+  return (m_dwTokenState & TOKEN_OPEN) != 0 ? m_pToken.get() : nullptr;
+}
+
 DWORD CSlot::SlotHandle() const {
   std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());  // global mutex: the handle changes on close
   return m_hSlot;

@@ -24,7 +24,7 @@ long WithToken(const CSlots& self, DWORD hSlot, long noSlot, F&& body) {
   std::shared_ptr<CSlot> slot = CSlots::FindSlot(hSlot, TRUE);
   if (!slot) return noSlot;
   std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: token work on this slot
-  CToken* t = slot->TokenOpen() ? slot->Token() : nullptr;
+  CToken* t = slot->OpenedToken();
   if (t == nullptr) return CSlotsDefs::ERR_NO_TOKEN;
   return body(*slot, *t);
 }
@@ -144,7 +144,7 @@ long CSlots::get_TotalMemory(DWORD hSlot, DWORD* pdwBytes) {
     std::shared_ptr<CSlot> slot = FindSlot(hSlot, TRUE);
     if (!slot) return CSlotsDefs::ERR_NO_SLOT_FOUND;
     std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: the token's memory query
-    CToken* t = slot->TokenOpen() ? slot->Token() : nullptr;
+    CToken* t = slot->OpenedToken();
     if (t == nullptr) return 0;
     BOOL m420 = FALSE;
     DWORD kb = 0;
@@ -159,7 +159,7 @@ long CSlots::IsSecAuthProtected(DWORD hSlot, BOOL* pb) {
     std::shared_ptr<CSlot> slot = FindSlot(hSlot, TRUE);
     if (!slot) return CSlotsDefs::ERR_NO_SLOT_FOUND;
     std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: the token's flags
-    CToken* t = slot->TokenOpen() ? slot->Token() : nullptr;
+    CToken* t = slot->OpenedToken();
     if (t == nullptr) return CSlotsDefs::ERR_NO_TOKEN;
     *pb = t->SecAuthRef() != 0 ? TRUE : FALSE;
     return 0;
@@ -175,7 +175,7 @@ long CSlots::IsSameATR(DWORD hSlot, const WCHAR* pATR, long lLen) {
     std::shared_ptr<CSlot> slot = FindSlot(hSlot, TRUE);
     if (atr && !atr->empty() && slot) {
       std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: the token's ATR
-      CToken* t = slot->TokenOpen() ? slot->Token() : nullptr;
+      CToken* t = slot->OpenedToken();
       if (t != nullptr) same = t->IsSameATR(*atr);
     }
     Trace(1, "OUT -> CSlots::IsSameATR %ld\n", same);
@@ -206,7 +206,7 @@ long CSlots::IsFingerEnabled(BOOL* pbOn) {
     std::shared_ptr<CSlot> slot = FindSlot(m_hSlot, TRUE);
     if (!slot) return 0;
     std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: the token's capability
-    CToken* t = slot->TokenOpen() ? slot->Token() : nullptr;
+    CToken* t = slot->OpenedToken();
     if (t != nullptr) *pbOn = t->MocEnabled() ? TRUE : FALSE;
     return 0;
   });

@@ -73,6 +73,9 @@ class VEXA_API CSlot {
 
   // The open token, or null. Use it only with Lock() held.
   CToken* Token() noexcept { return m_pToken.get(); }
+  // The token when it is open (state 8), else null; both read under the global
+  // slot mutex. Use it only with Lock() held.
+  CToken* OpenedToken();
   // The UID read when the token was opened (empty when unknown). Lock() held.
   const std::vector<BYTE>& UID() const noexcept { return m_pbsUID; }
   void SetUID(std::vector<BYTE> uid) { m_pbsUID = std::move(uid); }
