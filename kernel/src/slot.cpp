@@ -125,24 +125,26 @@ long CSlot::CloseTokenLocked() {
   return 0;
 }
 
+void CSlot::DropTokenLocked() {
+  // Other processes must read the next card's directory from the card.
+  if (m_pToken) m_pToken->SharedData().Reset();
+  vexa::kernel::SetRefreshMark(0);
+  CloseTokenLocked();
+}
+
 bool CSlot::StateChange(DWORD newState) {
   std::lock_guard<std::recursive_mutex> g(GlobalSlotMutex());  // global mutex: the state change
   try {
     if (newState == TOKEN_INSERTED && (m_dwTokenState & TOKEN_OPEN) != 0 && m_pToken) {
       // An insertion while a token is open means the removal was never
       // reported: the old card's token goes first, so its handle stops working.
-      m_pToken->SharedData().Reset();
-      vexa::kernel::SetRefreshMark(0);
-      CloseTokenLocked();
+      DropTokenLocked();
     }
     m_dwTokenState = newState;
     if (newState == TOKEN_INSERTED) {
       OpenTokenLocked();
     } else if (newState == TOKEN_REMOVED || newState == TOKEN_NO_READER) {
-      // Other processes must read the next card's directory from the card.
-      if (m_pToken) m_pToken->SharedData().Reset();
-      vexa::kernel::SetRefreshMark(0);
-      CloseTokenLocked();
+      DropTokenLocked();
       m_dwTokenState = newState;
     }
   } catch (...) {

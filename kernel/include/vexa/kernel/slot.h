@@ -84,6 +84,9 @@ class VEXA_API CSlot {
  private:
   long OpenTokenLocked();
   long CloseTokenLocked();
+  // The card left: clears the token's shared directory block, restarts the
+  // refresh mark and closes the token (global slot mutex held).
+  void DropTokenLocked();
 
   std::string m_szSlotName;           // reader name
   DWORD m_hSlot;                      // current handle (global slot mutex)
