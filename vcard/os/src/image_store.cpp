@@ -68,6 +68,12 @@ void WriteTree(std::ostringstream& o, const FileNode& f, std::vector<uint16_t>& 
   path.pop_back();
 }
 
+// Wipes a text holding PINs and keys when it goes out of scope.
+struct WipeOnExit {
+  std::string& t;
+  ~WipeOnExit() { SecureWipe(t.data(), t.size()); }
+};
+
 struct Line {
   std::string keyword;
   std::map<std::string, std::string> fields;
@@ -344,19 +350,18 @@ CardState ParseImage(const std::string& text) {
 }
 
 CardState LoadImageFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) throw std::runtime_error("cannot open card image " + path);
-  std::string text;
-  char buf[65536];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-    text.append(buf, static_cast<size_t>(in.gcount()));
-    if (text.size() > kMaxImage) throw std::runtime_error("card image too large: " + path);
-  }
-  // The text holds PINs and keys: wiped once parsed.
-  struct Wipe {
-    std::string& t;
-    ~Wipe() { SecureWipe(t.data(), t.size()); }
-  } wipe{text};
+  const std::streamoff size = in.tellg();
+  if (size < 0) throw std::runtime_error("cannot read card image " + path);
+  if (static_cast<uint64_t>(size) > kMaxImage) throw std::runtime_error("card image too large: " + path);
+  // The text holds PINs and keys: read in one piece into a buffer of its final
+  // size (no staging buffer, no copies left behind by growing), wiped once parsed.
+  std::string text(static_cast<size_t>(size), '\0');
+  WipeOnExit wipe{text};
+  in.seekg(0);
+  in.read(text.data(), size);
+  text.resize(static_cast<size_t>(in.gcount()));
   try {
     return ParseImage(text);
   } catch (const std::runtime_error& e) {
@@ -366,10 +371,7 @@ CardState LoadImageFile(const std::string& path) {
 
 void SaveImageFile(const std::string& path, const CardState& state) {
   std::string text = SerializeImage(state);
-  struct Wipe {
-    std::string& t;
-    ~Wipe() { SecureWipe(t.data(), t.size()); }
-  } wipe{text};
+  WipeOnExit wipe{text};
   std::string tmpl = path + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
