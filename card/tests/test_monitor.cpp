@@ -9,6 +9,7 @@
 #include <mutex>
 #include <thread>
 
+#include "support/event_recorder.h"
 #include "vexa/card/card_session.h"
 #include "vexa/testbed/testbed.h"
 #include "vexa/vcard/perso.h"
@@ -18,44 +19,7 @@ using vexa::testbed::VirtualCard;
 
 namespace {
 
-class Recorder {
- public:
-  void Add(const char* reader, int ev) {
-    std::lock_guard<std::mutex> l(m_m);
-    m_events.emplace_back(reader, ev);
-    m_cv.notify_all();
-  }
-  // Waits (time limit) for the event after the last one waited for.
-  bool WaitFor(const std::string& reader, int ev, int timeoutMs = 10000) {
-    std::unique_lock<std::mutex> l(m_m);
-    return m_cv.wait_for(l, std::chrono::milliseconds(timeoutMs), [&] {
-      for (std::size_t i = m_seen; i < m_events.size(); ++i) {
-        if (m_events[i].first == reader && m_events[i].second == ev) {
-          m_seen = i + 1;
-          return true;
-        }
-      }
-      return false;
-    });
-  }
-  std::vector<std::pair<std::string, int>> Events() {
-    std::lock_guard<std::mutex> l(m_m);
-    return m_events;
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> l(m_m);
-    m_events.clear();
-    m_seen = 0;
-  }
-
- private:
-  std::mutex m_m;
-  std::condition_variable m_cv;
-  std::vector<std::pair<std::string, int>> m_events;
-  std::size_t m_seen = 0;
-};
-
-Recorder g_rec;
+vexa::card::test::Recorder g_rec(10000);
 void OnEvent(const char* reader, int ev) { g_rec.Add(reader, ev); }
 
 class CardMonitorTest : public ::testing::Test {

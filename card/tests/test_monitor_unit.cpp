@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "monitor_events.h"
+#include "support/event_recorder.h"
 #include "support/fake_pcsc.h"
 #include "vexa/card/card_session.h"
 
@@ -63,44 +64,7 @@ TEST(MonitorEvents, StateChangesMapToEvents) {
 
 // ---- threads ----
 
-// Events the callback received, in order.
-class Recorder {
- public:
-  void Add(const char* reader, int ev) {
-    std::lock_guard<std::mutex> l(m_m);
-    m_events.emplace_back(reader, ev);
-    m_cv.notify_all();
-  }
-  bool WaitFor(const std::string& reader, int ev, int timeoutMs = 5000) {
-    std::unique_lock<std::mutex> l(m_m);
-    return m_cv.wait_for(l, std::chrono::milliseconds(timeoutMs), [&] {
-      for (std::size_t i = m_seen; i < m_events.size(); ++i) {
-        if (m_events[i].first == reader && m_events[i].second == ev) {
-          m_seen = i + 1;
-          return true;
-        }
-      }
-      return false;
-    });
-  }
-  std::vector<std::pair<std::string, int>> Events() {
-    std::lock_guard<std::mutex> l(m_m);
-    return m_events;
-  }
-  void Clear() {
-    std::lock_guard<std::mutex> l(m_m);
-    m_events.clear();
-    m_seen = 0;
-  }
-
- private:
-  std::mutex m_m;
-  std::condition_variable m_cv;
-  std::vector<std::pair<std::string, int>> m_events;
-  std::size_t m_seen = 0;
-};
-
-Recorder g_rec;
+vexa::card::test::Recorder g_rec(5000);
 void OnEvent(const char* reader, int ev) { g_rec.Add(reader, ev); }
 
 // Waits until cond holds (up to 5 s).
