@@ -59,16 +59,18 @@ void RsaKey::DropObjects() {
   priv_.reset();
 }
 
+void RsaKey::ForgetPrivateParts() {
+  ePriv_.clear();
+  p_.clear();
+  q_.clear();
+  dp_.clear();
+  dq_.clear();
+  qinv_.clear();
+}
+
 void RsaKey::SetN(std::span<const unsigned char> be) {
   SecureBytes v = StripZeros(be);
-  if (v != n_) {
-    ePriv_.clear();
-    p_.clear();
-    q_.clear();
-    dp_.clear();
-    dq_.clear();
-    qinv_.clear();
-  }
+  if (v != n_) ForgetPrivateParts();
   n_.swap(v);
   DropObjects();
 }
@@ -80,14 +82,7 @@ void RsaKey::SetE(std::span<const unsigned char> be) {
 
 void RsaKey::SetD(std::span<const unsigned char> be) {
   SecureBytes v = StripZeros(be);
-  if (v != d_) {
-    ePriv_.clear();
-    p_.clear();
-    q_.clear();
-    dp_.clear();
-    dq_.clear();
-    qinv_.clear();
-  }
+  if (v != d_) ForgetPrivateParts();
   d_.swap(v);
   DropObjects();
 }
@@ -97,12 +92,7 @@ void RsaKey::Clear() {
   n_.clear();
   e_.clear();
   d_.clear();
-  ePriv_.clear();
-  p_.clear();
-  q_.clear();
-  dp_.clear();
-  dq_.clear();
-  qinv_.clear();
+  ForgetPrivateParts();
 }
 
 bool RsaKey::LoadFrom(EVP_PKEY* pkey, bool withPrivate, bool setPublicE) {

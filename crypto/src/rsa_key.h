@@ -61,6 +61,8 @@ class RsaKey {
 
  private:
   void DropObjects();
+  // Clears ePriv_ and the CRT parts (those known to belong with d).
+  void ForgetPrivateParts();
   PkeyPtr Build(bool withPrivate) const;
 
   SecureBytes n_, e_, d_;
