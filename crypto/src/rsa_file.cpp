@@ -77,10 +77,14 @@ namespace {
 long ReadInto(CRSA& self, RsaKey& key, char* path, long format, bool isPrivate,
               long (CRSA::*reader)(char*, long, int, std::vector<unsigned char>&)) {
   std::vector<unsigned char> der;
+  // The DER of a private key is wiped on every way out, also when copying it
+  // runs out of memory or the reader throws.
+  struct WipeOnExit {
+    std::vector<unsigned char>& v;
+    ~WipeOnExit() { vexa::SecureWipe(v.data(), v.size()); }
+  } wipeDer{der};
   long r = (self.*reader)(path, format, isPrivate ? 1 : 0, der);
-  // The DER of a private key is copied into a wiping buffer at once.
   SecureBytes body(der.begin(), der.end());
-  vexa::SecureWipe(der.data(), der.size());
   if (r != RSA_OK) return r;
   RsaKey loaded;
   if (!vexa::crypto::DecodeKeyDer(body, isPrivate, loaded)) return RSA_ERR_DER;
