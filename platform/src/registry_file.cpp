@@ -18,6 +18,7 @@
 
 #include "vexa/platform/module.h"
 #include "vexa/platform/registry.h"
+#include "vexa/platform/secure.h"
 #include "vexa/platform/trace.h"
 
 namespace vexa {
@@ -90,6 +91,17 @@ Load LoadFrom(int fd, const std::string& path, RegDocument& doc, RegParseError& 
   std::string text;
   text.reserve(static_cast<std::size_t>(st.st_size));
   char buf[8192];
+  // The file holds secrets (the secure-messaging master key): the text read
+  // is wiped on every way out.
+  struct Wipe {
+    std::string& text;
+    char* buf;
+    std::size_t bufSize;
+    ~Wipe() {
+      SecureWipe(text.data(), text.size());
+      SecureWipe(buf, bufSize);
+    }
+  } wipe{text, buf, sizeof buf};
   while (true) {
     ssize_t n = ::read(fd, buf, sizeof buf);
     if (n < 0) {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "vexa/platform/registry.h"
+#include "vexa/platform/secure.h"
 
 namespace vexa {
 namespace {
@@ -88,6 +89,9 @@ bool OnlyTrailer(std::string_view rest) {
 
 bool ParseHexBytes(std::string_view list, std::vector<BYTE>& out, std::string& why) {
   out.clear();
+  // Room for every byte at once: no partial copy of the value is left behind
+  // in a block released by growth.
+  out.reserve(list.size() / 2 + 1);
   std::size_t i = 0;
   while (true) {
     while (i < list.size() && IsBlank(list[i])) ++i;
@@ -194,13 +198,23 @@ std::string FormatRegValue(const RegValue& value) {
   return out;
 }
 
-bool RegDocument::Parse(std::string_view text, const std::string& fileName, RegParseError& err) {
+RegDocument::~RegDocument() { Clear(); }
+
+void RegDocument::Clear() noexcept {
+  for (Block& b : m_blocks) {
+    SecureWipe(b.raw.data(), b.raw.size());
+    SecureWipe(b.value.data.data(), b.value.data.size());
+  }
   m_blocks.clear();
+}
+
+bool RegDocument::Parse(std::string_view text, const std::string& fileName, RegParseError& err) {
+  Clear();
   err = RegParseError{fileName, 0, {}};
   auto fail = [&](int line, std::string msg) {
     err.line = line;
     err.message = std::move(msg);
-    m_blocks.clear();
+    Clear();
     return false;
   };
   if (text.size() >= 2 && ((static_cast<unsigned char>(text[0]) == 0xFF &&
@@ -315,7 +329,9 @@ bool RegDocument::Parse(std::string_view text, const std::string& fileName, RegP
         seg = Trim(lines[i]);
       }
       joined.append(seg);
-      if (!ParseHexBytes(joined, v.data, why)) return fail(static_cast<int>(i) + 1, why);
+      const bool parsed = ParseHexBytes(joined, v.data, why);
+      SecureWipe(joined.data(), joined.size());
+      if (!parsed) return fail(static_cast<int>(i) + 1, why);
     } else {
       return fail(lineNo, "unknown value type (expected \"text\", dword: or hex:)");
     }

@@ -99,6 +99,14 @@ struct RegParseError {
 // value rewrites that value alone and comments survive.
 class RegDocument {
  public:
+  RegDocument() = default;
+  RegDocument(const RegDocument&) = default;
+  RegDocument(RegDocument&&) noexcept = default;
+  RegDocument& operator=(const RegDocument&) = default;
+  RegDocument& operator=(RegDocument&&) noexcept = default;
+  // Wipes the lines and values (the file holds secrets) before releasing them.
+  ~RegDocument();
+
   // Parses text. false with err filled in on the first malformed line.
   bool Parse(std::string_view text, const std::string& fileName, RegParseError& err);
   // The file's text: the lines as read, with changed values rewritten.
@@ -126,6 +134,8 @@ class RegDocument {
   std::vector<Block> m_blocks;
 
   std::size_t FindKey(std::string_view keyPath) const;  // npos when missing
+  // Wipes and removes every block.
+  void Clear() noexcept;
 };
 
 // The text of one value line ("Name"=...), with hex data wrapped as regedit does.
