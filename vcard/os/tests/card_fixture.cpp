@@ -39,6 +39,12 @@ std::string Hs(const Bytes& b) {
   return s;
 }
 
+std::string Rep(const std::string& hexByte, size_t n) {
+  std::string s;
+  for (size_t i = 0; i < n; ++i) s += hexByte;
+  return s;
+}
+
 uint16_t Sw(const Bytes& r) {
   if (r.size() < 2) return 0;
   return static_cast<uint16_t>(r[r.size() - 2] << 8 | r[r.size() - 1]);

@@ -16,6 +16,7 @@ Bytes H(const std::string& hex);  // "00 A4 04 00" -> bytes (spaces allowed)
 std::string Hs(const Bytes& b);   // bytes -> "00A40400"
 uint16_t Sw(const Bytes& response);
 Bytes Data(const Bytes& response);  // without the status word
+std::string Rep(const std::string& hexByte, size_t n);  // Rep("FF", 3) -> "FFFFFF"
 
 // Test-side cryptography, step by step over OpenSSL's 3DES block cipher (not
 // the simulator's code): 3DES-EDE CBC with a zero IV (key of 24 bytes), and the

@@ -6,12 +6,6 @@
 namespace vexa::vcard::test {
 namespace {
 
-std::string Rep(const std::string& byte, size_t n) {
-  std::string s;
-  for (size_t i = 0; i < n; ++i) s += byte;
-  return s;
-}
-
 Bytes K(const uint8_t* k, size_t n) { return Bytes(k, k + n); }
 Bytes K24(const Bytes& k16) {
   Bytes k = k16;

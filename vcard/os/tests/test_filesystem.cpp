@@ -6,12 +6,6 @@
 namespace vexa::vcard::test {
 namespace {
 
-std::string Rep(const std::string& byte, int n) {
-  std::string s;
-  for (int i = 0; i < n; ++i) s += byte;
-  return s;
-}
-
 // M4 forms (57 bytes of control information).
 std::string CreateEfM4(const std::string& size, const std::string& type, const std::string& fid,
                        const std::string& efac = "00 00 00 FF FF 00 00 FF FF") {

@@ -98,10 +98,8 @@ TEST_F(ImageTest, RecordsLongerThanAShortApduSurviveARestart) {
   MakeCard();
   // A record file of 400 bytes holding one record of 300 bytes, as an extended
   // APPEND RECORD writes it: the saved image must open again.
-  std::string rec;
-  for (int i = 0; i < 300; ++i) rec += "5A";
   const std::string text = ReadFile(image_) + "file path=3F000077 kind=rec desc=05 size=400 name=- ac=- sm=-\n" +
-                           "record path=3F000077 data=" + rec + "\n";
+                           "record path=3F000077 data=" + Rep("5A", 300) + "\n";
   const std::string img = dir_.Path() + "/long.img";
   WriteFile(img, text);
   EXPECT_NO_THROW(OpenCardImage(img));

@@ -12,12 +12,6 @@
 namespace vexa::vcard::test {
 namespace {
 
-std::string Rep(const std::string& byte, size_t n) {
-  std::string s;
-  for (size_t i = 0; i < n; ++i) s += byte;
-  return s;
-}
-
 Bytes Cat(std::initializer_list<Bytes> parts) {
   Bytes out;
   for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
