@@ -208,6 +208,19 @@ long CCardSM::SetProtectedOut(const APDU& in, std::span<const BYTE> data, APDU& 
   return 0;
 }
 
+long CCardSM::SetMacProtectedOut(const APDU& in, std::span<const BYTE> objects, APDU& out) {
+  BYTE challenge[8];
+  long rc = GetChallenge(challenge, sizeof challenge);
+  if (rc != 0) return rc;
+  std::vector<BYTE> header;
+  rc = SM_MK_Header_Block(in, challenge, header);
+  if (rc != 0) return rc;
+  std::vector<BYTE> data(objects.begin(), objects.end());
+  rc = SM_MK_MAC_Object(header, objects, data);
+  if (rc != 0) return rc;
+  return SetProtectedOut(in, data, out);
+}
+
 // ---------------------------------------------------------------- protected forms
 
 long CCardSM::SM_ENC_SIG_C(const APDU& in, APDU& out) {
@@ -215,18 +228,9 @@ long CCardSM::SM_ENC_SIG_C(const APDU& in, APDU& out) {
     if (BadInput(in)) return CARD_ERR_ARGUMENT;
     if (in.Lc > kMaxProtectedData) return CARD_ERR_TOO_LONG;
     std::vector<BYTE> objects;
-    long rc = SM_MK_Cipher_Text_Block(in, objects);
+    const long rc = SM_MK_Cipher_Text_Block(in, objects);
     if (rc != 0) return rc;
-    BYTE challenge[8];
-    rc = GetChallenge(challenge, sizeof challenge);
-    if (rc != 0) return rc;
-    std::vector<BYTE> header;
-    rc = SM_MK_Header_Block(in, challenge, header);
-    if (rc != 0) return rc;
-    std::vector<BYTE> data(objects);
-    rc = SM_MK_MAC_Object(header, objects, data);
-    if (rc != 0) return rc;
-    return SetProtectedOut(in, data, out);
+    return SetMacProtectedOut(in, objects, out);
   });
 }
 
@@ -236,16 +240,7 @@ long CCardSM::SM_SIG_C(const APDU& in, APDU& out) {
     std::vector<BYTE> objects;
     SM_MK_Plain_Text_Block(in, objects);
     if (in.Le) SM_MK_Net_LE_Object(in.Le, objects);
-    BYTE challenge[8];
-    long rc = GetChallenge(challenge, sizeof challenge);
-    if (rc != 0) return rc;
-    std::vector<BYTE> header;
-    rc = SM_MK_Header_Block(in, challenge, header);
-    if (rc != 0) return rc;
-    std::vector<BYTE> data(objects);
-    rc = SM_MK_MAC_Object(header, objects, data);
-    if (rc != 0) return rc;
-    return SetProtectedOut(in, data, out);
+    return SetMacProtectedOut(in, objects, out);
   });
 }
 

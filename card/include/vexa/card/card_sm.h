@@ -150,6 +150,9 @@ class VEXA_API CCardSM : public CCardSession {
   LONG ReadVersion(std::array<BYTE, 2>* ver);
   // Sets the out record to point at the protected data in the member buffer.
   long SetProtectedOut(const APDU& in, std::span<const BYTE> data, APDU& out);
+  // Asks the card for a challenge, appends to the objects the MAC object over
+  // the header block and the objects, and sets out to the result.
+  long SetMacProtectedOut(const APDU& in, std::span<const BYTE> objects, APDU& out);
 
  private:
   long Cipher(const vexa::SecureBytes& key, bool encrypt, const BYTE* in, BYTE* out, DWORD n);
