@@ -52,6 +52,18 @@ void SetCurrent(Context& ctx, Path df, std::optional<uint16_t> ef) {
   ctx.Ch().ef = ef;
 }
 
+// Makes `f`, a file of the DF at `dfPath`, current: a DF becomes the current
+// DF, an EF the current EF in that DF.
+Bytes SelectIn(Context& ctx, const Command& c, Path dfPath, FileNode& f) {
+  if (f.kind == FileKind::DF) {
+    dfPath.push_back(f.fid);
+    SetCurrent(ctx, std::move(dfPath), std::nullopt);
+  } else {
+    SetCurrent(ctx, std::move(dfPath), f.fid);
+  }
+  return SelectAnswer(c, f);
+}
+
 // Walks a path of file identifiers from `start`; the last one may be an EF.
 Bytes SelectPath(Context& ctx, const Command& c, Path start) {
   if (c.data.size() % 2 != 0) Refuse(sw::kWrongLength);
@@ -182,16 +194,7 @@ Bytes CmdSelect(Context& ctx, const Command& c) {
         SetCurrent(ctx, cur, std::nullopt);
         return SelectAnswer(c, df);
       }
-      if (FileNode* f = Child(df, fid)) {
-        if (f->kind == FileKind::DF) {
-          Path p = cur;
-          p.push_back(fid);
-          SetCurrent(ctx, p, std::nullopt);
-        } else {
-          SetCurrent(ctx, cur, fid);
-        }
-        return SelectAnswer(c, *f);
-      }
+      if (FileNode* f = Child(df, fid)) return SelectIn(ctx, c, cur, *f);
       if (cur.size() > 1) {
         Path parentPath(cur.begin(), cur.end() - 1);
         FileNode* parent = Resolve(ctx.st, parentPath);
@@ -200,15 +203,7 @@ Bytes CmdSelect(Context& ctx, const Command& c) {
           return SelectAnswer(c, *parent);
         }
         if (parent) {
-          if (FileNode* s = Child(*parent, fid)) {
-            if (s->kind == FileKind::DF) {
-              parentPath.push_back(fid);
-              SetCurrent(ctx, parentPath, std::nullopt);
-            } else {
-              SetCurrent(ctx, parentPath, fid);
-            }
-            return SelectAnswer(c, *s);
-          }
+          if (FileNode* s = Child(*parent, fid)) return SelectIn(ctx, c, parentPath, *s);
         }
       }
       Refuse(sw::kFileNotFound);
@@ -219,14 +214,7 @@ Bytes CmdSelect(Context& ctx, const Command& c) {
       const uint16_t fid = Fid(c.data, 0);
       FileNode* f = Child(df, fid);
       if (!f || (c.p1 == 0x01) != (f->kind == FileKind::DF)) Refuse(sw::kFileNotFound);
-      if (c.p1 == 0x01) {
-        Path p = cur;
-        p.push_back(fid);
-        SetCurrent(ctx, p, std::nullopt);
-      } else {
-        SetCurrent(ctx, cur, fid);
-      }
-      return SelectAnswer(c, *f);
+      return SelectIn(ctx, c, cur, *f);
     }
     case 0x03: {  // parent DF
       if (!c.data.empty()) Refuse(sw::kWrongLength);
