@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "filesystem.h"
 #include "hex.h"
 #include "secure_messaging.h"
 
@@ -150,19 +151,6 @@ class LineReader {
   const Line& l_;
   size_t n_;
 };
-
-FileNode* Resolve(CardState& st, const std::vector<uint16_t>& path) {
-  if (!st.mf || path.empty() || path[0] != st.mf->fid) return nullptr;
-  FileNode* cur = &*st.mf;
-  for (size_t i = 1; i < path.size(); ++i) {
-    FileNode* next = nullptr;
-    for (auto& c : cur->children)
-      if (c.fid == path[i]) next = &c;
-    if (!next) return nullptr;
-    cur = next;
-  }
-  return cur;
-}
 
 FileNode* ResolveDf(CardState& st, const LineReader& r, size_t n) {
   FileNode* df = Resolve(st, r.Path("df"));
