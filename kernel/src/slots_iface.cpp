@@ -207,8 +207,10 @@ long CSlots::IsSameToken(DWORD* phSlot, BOOL* pbSame) {
     std::lock_guard<std::recursive_mutex> s(slot->Lock());  // slot lock: handle and UID of this slot
     const DWORD current = slot->SlotHandle();
     bool same = current == *phSlot;
-    Trace(4, "pbsOldUID %s\n", HexText(m_pbsOldUID.data(), m_pbsOldUID.size()).c_str());
-    Trace(4, "m_pbsUID %s\n", HexText(slot->UID().data(), slot->UID().size()).c_str());
+    if (vexa::TraceLevel() >= 4) {
+      Trace(4, "pbsOldUID %s\n", HexText(m_pbsOldUID.data(), m_pbsOldUID.size()).c_str());
+      Trace(4, "m_pbsUID %s\n", HexText(slot->UID().data(), slot->UID().size()).c_str());
+    }
     if (same && slot->TokenOpen() && !m_pbsOldUID.empty()) same = m_pbsOldUID == slot->UID();
     if (current != *phSlot) *phSlot = current;
     *pbSame = same ? TRUE : FALSE;

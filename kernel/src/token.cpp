@@ -56,8 +56,9 @@ long CToken::OpenToken() {
 
 long CToken::CloseToken(std::span<const BYTE> uid, BOOL bFlag) {
   (void)bFlag;
-  Trace(4, "\tCToken::CloseToken [%s] UID %s\n", m_szReader.c_str(),
-        HexText(uid.data(), uid.size()).c_str());
+  if (vexa::TraceLevel() >= 4)
+    Trace(4, "\tCToken::CloseToken [%s] UID %s\n", m_szReader.c_str(),
+          HexText(uid.data(), uid.size()).c_str());
   // No directory is held by this token yet, so there is nothing to write back.
   Trace(4, "\tnothing modified\n");
   m_Attributes.clear();
