@@ -37,11 +37,7 @@ Value Read(const char* name) {
 }
 
 // A 32-bit number: the first up to four bytes, little-endian.
-DWORD Number(const Value& v) {
-  DWORD n = 0;
-  for (std::size_t i = 0; i < v.data.size() && i < 4; ++i) n |= static_cast<DWORD>(v.data[i]) << (8 * i);
-  return n;
-}
+DWORD Number(const Value& v) { return RegValueNumber(v.data); }
 
 // A flag is on when its first byte is 1, so it is meant to be stored as dword:1;
 // the text "1" (byte 0x31) leaves it off.

@@ -198,6 +198,12 @@ std::string FormatRegValue(const RegValue& value) {
   return out;
 }
 
+DWORD RegValueNumber(const std::vector<BYTE>& data) noexcept {
+  DWORD n = 0;
+  for (std::size_t i = 0; i < data.size() && i < 4; ++i) n |= static_cast<DWORD>(data[i]) << (8 * i);
+  return n;
+}
+
 RegDocument::~RegDocument() { Clear(); }
 
 void RegDocument::Clear() noexcept {

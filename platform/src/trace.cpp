@@ -42,9 +42,7 @@ unsigned ThreadId() { return static_cast<unsigned>(::syscall(SYS_gettid)); }
 unsigned long ReadNumber(const char* name) {
   std::vector<BYTE> d;
   if (RegReadValue(HKEY_LOCAL_MACHINE, VEXA_REG_KEY, name, d) != 0) return 0;
-  unsigned long v = 0;
-  for (std::size_t i = 0; i < d.size() && i < 4; ++i) v |= static_cast<unsigned long>(d[i]) << (8 * i);
-  return v;
+  return vexa::RegValueNumber(d);
 }
 
 bool WriteAll(int fd, const char* p, std::size_t left) {

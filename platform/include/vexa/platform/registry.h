@@ -65,6 +65,10 @@ namespace vexa {
 // The registry file that holds a root key (the environment variable or default).
 std::string RegistryFilePath(HKEY root);
 
+// A value's data as a number: its first up to four bytes, little-endian (all of
+// a dword value); 0 for no data.
+DWORD RegValueNumber(const std::vector<BYTE>& data) noexcept;
+
 // The section name of a root key ("HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"),
 // empty for any other handle.
 std::string_view RegistryRootName(HKEY root);
