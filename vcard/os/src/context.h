@@ -28,7 +28,7 @@ struct SessionState {
   Bytes challenge;                   // the last GET CHALLENGE answer
   bool challengeFresh = false;       // may still enter one protected command
   bool challengeIssuedNow = false;   // set by the GET CHALLENGE being processed
-  Bytes chainBuffer;                 // data of a chained VERIFY so far
+  SecureBytes chainBuffer;           // data of a chained VERIFY so far (PIN parts)
   std::optional<uint8_t> chainP2;
   uint8_t restoredSe = 0;            // security environment of the last MSE restore
   std::optional<uint8_t> signKey;    // MSE set B6

@@ -137,7 +137,7 @@ Bytes CmdVerify(Context& ctx, const Command& c) {
     ctx.ses.chainP2 = c.p2;
     return Answer(sw::kOk);
   }
-  Bytes value = std::move(ctx.ses.chainBuffer);
+  SecureBytes value = std::move(ctx.ses.chainBuffer);
   ctx.ses.chainBuffer.clear();
   const bool wasChained = ctx.ses.chainP2.has_value();
   ctx.ses.chainP2.reset();
