@@ -29,7 +29,6 @@ CCardSM::CCardSM(const CCardSM& other) = default;
 CCardSM& CCardSM::operator=(const CCardSM& other) = default;
 CCardSM::~CCardSM() {
   vexa::SecureWipe(m_pbSMData.data(), m_pbSMData.size());
-  if (!m_sm4Data.empty()) vexa::SecureWipe(m_sm4Data.data(), m_sm4Data.size());
 }
 
 // ---------------------------------------------------------------- keys
@@ -125,7 +124,7 @@ long CCardSM::mkDec(const BYTE* data, DWORD n, BYTE* out, DWORD* pdwOut) {
 long CCardSM::mkMAC(const BYTE* data, DWORD n, BYTE* out) {
   return Guarded([&]() -> long {
     if (!out || (n && !data)) return CARD_ERR_ARGUMENT;
-    std::vector<BYTE> buf(std::max<DWORD>(LenPadANSI(n), 8), 0);
+    vexa::SecureBytes buf(std::max<DWORD>(LenPadANSI(n), 8), 0);
     if (n) std::memcpy(buf.data(), data, n);
     return mkMAC3(buf.data(), out, static_cast<DWORD>(buf.size()));
   });
@@ -134,7 +133,7 @@ long CCardSM::mkMAC(const BYTE* data, DWORD n, BYTE* out) {
 // ---------------------------------------------------------------- blocks and objects
 
 long CCardSM::SM_MK_Header_Block(const APDU& in, std::span<const BYTE> challenge,
-                                 std::vector<BYTE>& out) {
+                                 vexa::SecureBytes& out) {
   if (challenge.empty() || challenge.size() % 8) return -1;
   out.insert(out.end(), challenge.begin(), challenge.end());
   const BYTE hdr[8] = {static_cast<BYTE>(in.CLA | 0x0C), in.INS, in.P1, in.P2, 0, 0, 0, 0};
@@ -142,13 +141,13 @@ long CCardSM::SM_MK_Header_Block(const APDU& in, std::span<const BYTE> challenge
   return 0;
 }
 
-long CCardSM::SM_MK_Cipher_Text_Block(const APDU& in, std::vector<BYTE>& out) {
+long CCardSM::SM_MK_Cipher_Text_Block(const APDU& in, vexa::SecureBytes& out) {
   const auto data = DataOf(in);
   const DWORD c = LenPadISO(static_cast<DWORD>(data.size()));
   if (c + 1 > 0xFF) return CARD_ERR_TOO_LONG;
   vexa::SecureBytes padded(c);
   MKPadISO(data, padded);
-  std::vector<BYTE> crypt(c);
+  vexa::SecureBytes crypt(c);
   const long rc = mkDESEnc(padded.data(), crypt.data(), c);
   if (rc != 0) return rc;
   out.push_back(0x87);
@@ -158,7 +157,7 @@ long CCardSM::SM_MK_Cipher_Text_Block(const APDU& in, std::vector<BYTE>& out) {
   return 0;
 }
 
-long CCardSM::SM_MK_Plain_Text_Block(const APDU& in, std::vector<BYTE>& out) {
+long CCardSM::SM_MK_Plain_Text_Block(const APDU& in, vexa::SecureBytes& out) {
   const auto data = DataOf(in);
   out.push_back(0x81);
   out.push_back(static_cast<BYTE>(data.size()));
@@ -167,8 +166,8 @@ long CCardSM::SM_MK_Plain_Text_Block(const APDU& in, std::vector<BYTE>& out) {
 }
 
 long CCardSM::SM_MK_MAC_Object(std::span<const BYTE> header, std::span<const BYTE> objects,
-                               std::vector<BYTE>& out) {
-  std::vector<BYTE> input(header.begin(), header.end());
+                               vexa::SecureBytes& out) {
+  vexa::SecureBytes input(header.begin(), header.end());
   input.insert(input.end(), objects.begin(), objects.end());
   input.resize(LenPadANSI(static_cast<DWORD>(input.size())), 0);
   BYTE mac[8];
@@ -180,14 +179,14 @@ long CCardSM::SM_MK_MAC_Object(std::span<const BYTE> header, std::span<const BYT
   return 0;
 }
 
-long CCardSM::SM_MK_Net_LE_Object(BYTE le, std::vector<BYTE>& out) {
+long CCardSM::SM_MK_Net_LE_Object(BYTE le, vexa::SecureBytes& out) {
   out.push_back(0x96);
   out.push_back(0x01);
   out.push_back(le);
   return 0;
 }
 
-long CCardSM::SM_MK_Net_LE_MAC_Block(BYTE le, std::vector<BYTE>& out) {
+long CCardSM::SM_MK_Net_LE_MAC_Block(BYTE le, vexa::SecureBytes& out) {
   const BYTE block[8] = {0x97, 0x01, le, 0, 0, 0, 0, 0};
   out.insert(out.end(), block, block + 8);
   return 0;
@@ -212,10 +211,10 @@ long CCardSM::SetMacProtectedOut(const APDU& in, std::span<const BYTE> objects, 
   BYTE challenge[8];
   long rc = GetChallenge(challenge, sizeof challenge);
   if (rc != 0) return rc;
-  std::vector<BYTE> header;
+  vexa::SecureBytes header;
   rc = SM_MK_Header_Block(in, challenge, header);
   if (rc != 0) return rc;
-  std::vector<BYTE> data(objects.begin(), objects.end());
+  vexa::SecureBytes data(objects.begin(), objects.end());
   rc = SM_MK_MAC_Object(header, objects, data);
   if (rc != 0) return rc;
   return SetProtectedOut(in, data, out);
@@ -227,7 +226,7 @@ long CCardSM::SM_ENC_SIG_C(const APDU& in, APDU& out) {
   return Guarded([&]() -> long {
     if (BadInput(in)) return CARD_ERR_ARGUMENT;
     if (in.Lc > kMaxProtectedData) return CARD_ERR_TOO_LONG;
-    std::vector<BYTE> objects;
+    vexa::SecureBytes objects;
     const long rc = SM_MK_Cipher_Text_Block(in, objects);
     if (rc != 0) return rc;
     return SetMacProtectedOut(in, objects, out);
@@ -237,7 +236,7 @@ long CCardSM::SM_ENC_SIG_C(const APDU& in, APDU& out) {
 long CCardSM::SM_SIG_C(const APDU& in, APDU& out) {
   return Guarded([&]() -> long {
     if (BadInput(in)) return CARD_ERR_ARGUMENT;
-    std::vector<BYTE> objects;
+    vexa::SecureBytes objects;
     SM_MK_Plain_Text_Block(in, objects);
     if (in.Le) SM_MK_Net_LE_Object(in.Le, objects);
     return SetMacProtectedOut(in, objects, out);
@@ -247,7 +246,7 @@ long CCardSM::SM_SIG_C(const APDU& in, APDU& out) {
 long CCardSM::SM_ENC_C(const APDU& in, APDU& out) {
   return Guarded([&]() -> long {
     if (BadInput(in)) return CARD_ERR_ARGUMENT;
-    std::vector<BYTE> data;
+    vexa::SecureBytes data;
     const long rc = SM_MK_Cipher_Text_Block(in, data);
     if (rc != 0) return rc;
     if (in.Le) SM_MK_Net_LE_Object(in.Le, data);
@@ -261,13 +260,13 @@ long CCardSM::SM_SIG_4(const APDU& in, APDU& out) {
     if (in.Lc + 8u > 0xFF) return CARD_ERR_TOO_LONG;
     const auto data = DataOf(in);
     // MAC over INS P1 P2 (Lc + 8) data, zero-padded; the class byte stays out.
-    std::vector<BYTE> input = {in.INS, in.P1, in.P2, static_cast<BYTE>(in.Lc + 8)};
+    vexa::SecureBytes input = {in.INS, in.P1, in.P2, static_cast<BYTE>(in.Lc + 8)};
     input.insert(input.end(), data.begin(), data.end());
     input.resize(LenPadANSI(static_cast<DWORD>(input.size())), 0);
     BYTE mac[8];
     const long rc = mkMAC3(input.data(), mac, static_cast<DWORD>(input.size()));
     if (rc != 0) return rc;
-    std::vector<BYTE> result(data.begin(), data.end());
+    vexa::SecureBytes result(data.begin(), data.end());
     result.insert(result.end(), mac, mac + 8);
     m_sm4Data.swap(result);
     out = APDU{};
@@ -289,7 +288,7 @@ long CCardSM::SM_ENC_4(const APDU& in, APDU& out) {
     if (c > 0xFF) return CARD_ERR_TOO_LONG;
     vexa::SecureBytes padded(c);
     MKPadISO(DataOf(in), padded);
-    std::vector<BYTE> crypt(c);
+    vexa::SecureBytes crypt(c);
     const long rc = mkDESEnc(padded.data(), crypt.data(), c);
     if (rc != 0) return rc;
     const APDU plain = in;  // in may point into m_sm4Data
@@ -311,15 +310,13 @@ long CCardSM::SM_ENC_SIG_4(const APDU& in, APDU& out) {
     if (BadInput(in)) return CARD_ERR_ARGUMENT;
     if (LenPadISO(in.Lc + 8u) > 0xFF) return CARD_ERR_TOO_LONG;
     APDU sig;
-    long rc = SM_SIG_4(in, sig);
+    const long rc = SM_SIG_4(in, sig);
     if (rc != 0) return rc;
     // The intermediate (data and MAC) is copied out before SM_ENC_4 replaces it.
-    std::vector<BYTE> signedData(sig.pData, sig.pData + sig.Lc);
+    vexa::SecureBytes signedData(sig.pData, sig.pData + sig.Lc);
     sig.pData = signedData.data();
     sig.CLA = in.CLA;
-    rc = SM_ENC_4(sig, out);
-    vexa::SecureWipe(signedData.data(), signedData.size());
-    return rc;
+    return SM_ENC_4(sig, out);
   });
 }
 
@@ -343,7 +340,7 @@ long CCardSM::Response_SM_SIG(std::span<const BYTE> resp, std::span<const BYTE> 
     if (resp.size() < 12 || resp[0] != 0x81) return -1;
     const std::size_t macAt = resp.size() - 10;
     if (resp[macAt] != 0x8E || resp[macAt + 1] != 0x08) return -1;
-    std::vector<BYTE> computed;
+    vexa::SecureBytes computed;
     if (SM_MK_MAC_Object(header, resp.first(macAt), computed) != 0) return -1;
     return std::equal(computed.begin() + 2, computed.end(), resp.begin() + macAt + 2) ? 0 : -1;
   });
@@ -356,7 +353,7 @@ long CCardSM::Response_SM_ENC_SIG(std::span<const BYTE> resp, std::span<const BY
     if (resp.size() < 13 || resp[0] != 0x87) return -1;
     const std::size_t macAt = resp.size() - 10;
     if (resp[macAt] != 0x8E || resp[macAt + 1] != 0x08) return -1;
-    std::vector<BYTE> computed;
+    vexa::SecureBytes computed;
     if (SM_MK_MAC_Object(header, resp.first(macAt), computed) != 0) return -1;
     if (!std::equal(computed.begin() + 2, computed.end(), resp.begin() + macAt + 2)) return -1;
     return Response_SM_ENC(resp.first(macAt), out, pdwOut);

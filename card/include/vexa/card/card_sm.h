@@ -136,13 +136,13 @@ class VEXA_API CCardSM : public CCardSession {
  protected:
   // Block builders of SM_ENC_SIG_C (append to out; -1 on bad input).
   long SM_MK_Header_Block(const APDU& in, std::span<const BYTE> challenge,
-                          std::vector<BYTE>& out);
-  long SM_MK_Cipher_Text_Block(const APDU& in, std::vector<BYTE>& out);
-  long SM_MK_Plain_Text_Block(const APDU& in, std::vector<BYTE>& out);
+                          vexa::SecureBytes& out);
+  long SM_MK_Cipher_Text_Block(const APDU& in, vexa::SecureBytes& out);
+  long SM_MK_Plain_Text_Block(const APDU& in, vexa::SecureBytes& out);
   long SM_MK_MAC_Object(std::span<const BYTE> header, std::span<const BYTE> objects,
-                        std::vector<BYTE>& out);
-  long SM_MK_Net_LE_Object(BYTE le, std::vector<BYTE>& out);
-  long SM_MK_Net_LE_MAC_Block(BYTE le, std::vector<BYTE>& out);
+                        vexa::SecureBytes& out);
+  long SM_MK_Net_LE_Object(BYTE le, vexa::SecureBytes& out);
+  long SM_MK_Net_LE_MAC_Block(BYTE le, vexa::SecureBytes& out);
 
   // The two bytes of the card OS version answer: 0 with *ver filled, or the
   // PC/SC error / status word of the query. The answer is kept for the
@@ -164,7 +164,7 @@ class VEXA_API CCardSM : public CCardSession {
   std::array<BYTE, 8> m_EncIV{};     // always zero
   vexa::SecureBytes m_MacKey;        // M1 M2 M3 (24 bytes)
   std::array<BYTE, 8> m_MacIV{};     // always zero
-  std::vector<BYTE> m_sm4Data;       // data field of the last "4" form
+  vexa::SecureBytes m_sm4Data;       // data field of the last "4" form
   // Working buffers of InitSM (not owned).
   BYTE* m_pbCmdIn = nullptr;
   DWORD m_dwCmdIn = 0;
