@@ -101,6 +101,13 @@ Line Split(const std::string& text, size_t lineNo) {
   return l;
 }
 
+// A decimal number of one to ten digits; false for any other text.
+bool Decimal(const std::string& v, uint64_t& x) {
+  if (v.empty() || v.size() > 10 || v.find_first_not_of("0123456789") != std::string::npos) return false;
+  x = std::stoull(v);
+  return true;
+}
+
 class LineReader {
  public:
   LineReader(const Line& l, size_t n) : l_(l), n_(n) {}
@@ -129,13 +136,8 @@ class LineReader {
     return b[0];
   }
   uint32_t Num(const std::string& key, uint32_t max) const {
-    const std::string& v = Raw(key);
-    if (v.empty() || v.size() > 10) Fail(n_, "bad number in " + key);
     uint64_t x = 0;
-    for (char c : v) {
-      if (c < '0' || c > '9') Fail(n_, "bad number in " + key);
-      x = x * 10 + static_cast<uint64_t>(c - '0');
-    }
+    if (!Decimal(Raw(key), x)) Fail(n_, "bad number in " + key);
     if (x > max) Fail(n_, key + " out of range");
     return static_cast<uint32_t>(x);
   }
@@ -206,9 +208,8 @@ CardState ParseImage(const std::string& text) {
       return *b;
     };
     auto singleNum = [&](uint32_t max) {
-      const std::string& v = single();
-      if (v.empty() || v.size() > 10 || v.find_first_not_of("0123456789") != std::string::npos) Fail(n, "bad number");
-      uint64_t x = std::stoull(v);
+      uint64_t x = 0;
+      if (!Decimal(single(), x)) Fail(n, "bad number");
       if (x > max) Fail(n, "number out of range");
       return static_cast<uint32_t>(x);
     };
