@@ -18,8 +18,7 @@ namespace {
 // Runs body(slot, token) with the current slot's lock held and its token open.
 // noSlot: the result when the handle names no slot.
 template <class F>
-long WithToken(const CSlots& self, DWORD hSlot, long noSlot, F&& body) {
-  (void)self;
+long WithToken(DWORD hSlot, long noSlot, F&& body) {
   if (hSlot == 0) return CSlotsDefs::ERR_NO_SLOT_ATTAHED;
   std::shared_ptr<CSlot> slot = CSlots::FindSlot(hSlot, TRUE);
   if (!slot) return noSlot;
@@ -34,7 +33,7 @@ long WithToken(const CSlots& self, DWORD hSlot, long noSlot, F&& body) {
 long CSlots::get_UID(long* plLen, BSTR* pbsUID) {
   return GuardedTraced("CSlots::get_UID", [&]() -> long {
     if (!plLen || !pbsUID) return CSlotsDefs::ERR_INVALID_PARAMETER;
-    return WithToken(*this, m_hSlot, -1, [&](CSlot& slot, CToken& t) -> long {
+    return WithToken(m_hSlot, -1, [&](CSlot& slot, CToken& t) -> long {
       std::vector<BYTE> uid = slot.UID();
       if (uid.empty()) {
         if (long rc = t.GetUID(uid)) return ToKernelStatus(rc);
@@ -55,7 +54,7 @@ long CSlots::GetAttribute(const WCHAR* pKey, long lKeyLen, BSTR* pbsValue, long*
     if (!pbsValue || !plValueLen) return CSlotsDefs::ERR_INVALID_PARAMETER;
     auto key = vexa::WideToBytes(pKey, lKeyLen);
     if (!key) return CSlotsDefs::ERR_MEMORY;
-    return WithToken(*this, m_hSlot, 0, [&](CSlot&, CToken& t) -> long {
+    return WithToken(m_hSlot, 0, [&](CSlot&, CToken& t) -> long {
       std::vector<BYTE> value;
       if (long rc = t.GetTokenAttribute(*key, value)) return rc;
       BSTR b = vexa::BytesToBstr(value);
@@ -72,7 +71,7 @@ long CSlots::SetAttribute(const WCHAR* pKey, long lKeyLen, const WCHAR* pValue, 
     auto key = vexa::WideToBytes(pKey, lKeyLen);
     auto value = vexa::WideToBytes(pValue, lValueLen);
     if (!key || !value) return CSlotsDefs::ERR_MEMORY;
-    return WithToken(*this, m_hSlot, 0,
+    return WithToken(m_hSlot, 0,
                      [&](CSlot&, CToken& t) -> long { return t.SetTokenAttribute(*key, *value); });
   });
 }
@@ -80,7 +79,7 @@ long CSlots::SetAttribute(const WCHAR* pKey, long lKeyLen, const WCHAR* pValue, 
 long CSlots::get_TokenVersion(long* plMajor, long* plMinor) {
   return GuardedTraced("CSlots::get_TokenVersion", [&]() -> long {
     if (!plMajor || !plMinor) return CSlotsDefs::ERR_INVALID_PARAMETER;
-    return WithToken(*this, m_hSlot, CSlotsDefs::ERR_NO_TOKEN,
+    return WithToken(m_hSlot, CSlotsDefs::ERR_NO_TOKEN,
                      [&](CSlot&, CToken& t) -> long { return t.GetTokenVersion(plMajor, plMinor); });
   });
 }
@@ -88,7 +87,7 @@ long CSlots::get_TokenVersion(long* plMajor, long* plMinor) {
 long CSlots::get_Random(BSTR* pbsRandom, long* plLen) {
   return GuardedTraced("CSlots::get_Random", [&]() -> long {
     if (!pbsRandom || !plLen || *plLen <= 0) return CSlotsDefs::ERR_INVALID_PARAMETER;
-    return WithToken(*this, m_hSlot, CSlotsDefs::ERR_NO_TOKEN, [&](CSlot&, CToken& t) -> long {
+    return WithToken(m_hSlot, CSlotsDefs::ERR_NO_TOKEN, [&](CSlot&, CToken& t) -> long {
       vexa::SecureBytes buf(static_cast<std::size_t>(*plLen));
       if (long rc = t.GetRandom(buf.data(), static_cast<DWORD>(buf.size()))) return rc;
       BSTR b = vexa::BytesToBstr(std::span<const BYTE>(buf.data(), buf.size()));
