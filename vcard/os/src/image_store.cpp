@@ -310,7 +310,9 @@ CardState ParseImage(const std::string& text) {
       key.options = r.Hex("opt");
       key.ac = r.Hex("ac");
       key.sm = r.Hex("sm");
-      key.size = static_cast<uint16_t>(r.Num("size", 1024));
+      // Any length the card can keep: a CRT key doubles the length of its first
+      // template, which may be up to a component long.
+      key.size = static_cast<uint16_t>(r.Num("size", 0xFFFF));
       key.publicExponent = r.Hex("pubexp");
       for (const auto& q : df->keys)
         if (q.ref == key.ref) Fail(n, "key reference given twice");

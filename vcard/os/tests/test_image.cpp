@@ -105,6 +105,14 @@ TEST_F(ImageTest, RecordsLongerThanAShortApduSurviveARestart) {
   EXPECT_NO_THROW(OpenCardImage(img));
 }
 
+TEST_F(ImageTest, KeyLengthsBeyondAComponentAreReadBack) {
+  MakeCard();
+  // CRT key of a long first template: its length is twice that template's.
+  const std::string img = dir_.Path() + "/key.img";
+  WriteFile(img, ReadFile(image_) + "key df=3F00 ref=7E algo=00 opt=- ac=- sm=- size=2044 pubexp=-\n");
+  EXPECT_NO_THROW(OpenCardImage(img));
+}
+
 TEST_F(ImageTest, AFailedWriteIsReportedAndKeepsTheOldContents) {
   MakeCard();
   SelectApp();
