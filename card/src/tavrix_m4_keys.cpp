@@ -112,12 +112,13 @@ LONG CTavrixM4::cmdPSO_DEC_ISO(BYTE bEnv, BYTE bKeyRef, const BYTE* pbData, DWOR
     if (dwLen <= vexa::card::kMaxShortData) {
       Command c(0x00, 0x2A, 0x80, 0x86, 0x90);
       c.Add(std::span<const BYTE>(pbData, dwLen));
-      BYTE resp[255];
-      BYTE len = sizeof resp;
-      rc = Transmit(c, nullptr, resp, &len);
+      // The answer is the deciphered plaintext (often a key): wiped when released.
+      vexa::SecureBytes resp(255);
+      BYTE len = static_cast<BYTE>(resp.size());
+      rc = Transmit(c, nullptr, resp.data(), &len);
       if (rc != 0) return rc;
       if (len > *pwOut) return SCARD_E_INSUFFICIENT_BUFFER;
-      std::memcpy(pbOut, resp, len);
+      std::memcpy(pbOut, resp.data(), len);
       *pwOut = len;
       return 0;
     }
@@ -131,7 +132,7 @@ LONG CTavrixM4::cmdPSO_DEC_ISO(BYTE bEnv, BYTE bKeyRef, const BYTE* pbData, DWOR
     a.LcExtLo = Lo(dwLen);
     a.Le = 0x01;  // Le bytes 01 00
     a.LeExtHi = 0x00;
-    std::vector<BYTE> resp(65535);
+    vexa::SecureBytes resp(65535);
     WORD len = static_cast<WORD>(resp.size());
     BYTE sw1 = 0, sw2 = 0;
     rc = SendExt(a, resp.data(), &len, &sw1, &sw2);
