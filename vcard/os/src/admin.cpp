@@ -213,8 +213,9 @@ Bytes CmdChangeSystemKey(Context& ctx, const Command& c) {
   auto current = ctx.st.systemKeys.find(id);
   SecureBytes newKey;
   if (current != ctx.st.systemKeys.end()) {
-    if (auto plain = UnwrapForm4(c, current->second); plain && plain->size() == 16) {
-      newKey.assign(plain->begin(), plain->end());
+    if (auto plain = UnwrapForm4(c, current->second)) {
+      if (plain->size() == 16) newKey.assign(plain->begin(), plain->end());
+      // Deciphered key material, also when it is not a key's length.
       SecureWipe(plain->data(), plain->size());
     }
   }
