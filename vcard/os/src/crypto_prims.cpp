@@ -92,6 +92,7 @@ Bytes RetailMac(std::span<const uint8_t> key, std::span<const uint8_t> data) {
     Bytes y = Run(EVP_des_ede3_ecb(), b + 1 < blocks ? std::span<const uint8_t>(k1) : std::span<const uint8_t>(k),
                   x, true, nullptr);
     std::copy(y.begin(), y.end(), h);
+    SecureWipe(x, sizeof x);  // the first block is plain data
   }
   return Bytes(h, h + 8);
 }

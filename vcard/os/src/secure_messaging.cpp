@@ -20,9 +20,17 @@ bool MacEquals(const Bytes& a, std::span<const uint8_t> b) {
 std::optional<Bytes> CheckForm4(const Command& c, std::span<const uint8_t> body, std::span<const uint8_t> key) {
   if (body.size() < 8 || body.size() - 8 > 247) return std::nullopt;
   const size_t n = body.size() - 8;
-  Bytes macInput{c.ins, c.p1, c.p2, static_cast<uint8_t>(n + 8)};
+  // The plain part may be a key: the MAC input is built zero-padded in one
+  // buffer of its final size (no grown or padded copies) and wiped after use.
+  const size_t padded = (4 + n + 7) / 8 * 8;
+  Bytes macInput;
+  macInput.reserve(padded);
+  macInput.insert(macInput.end(), {c.ins, c.p1, c.p2, static_cast<uint8_t>(n + 8)});
   macInput.insert(macInput.end(), body.begin(), body.begin() + static_cast<std::ptrdiff_t>(n));
-  if (!MacEquals(RetailMac(key, PadZero(macInput)), body.subspan(n))) return std::nullopt;
+  macInput.resize(padded, 0x00);
+  const bool ok = MacEquals(RetailMac(key, macInput), body.subspan(n));
+  SecureWipe(macInput.data(), macInput.size());
+  if (!ok) return std::nullopt;
   return Bytes(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
