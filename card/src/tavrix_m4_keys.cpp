@@ -167,6 +167,9 @@ LONG CTavrixM4::cmdPSO_DEC(BYTE bEnv, BYTE bKeyRef, const BYTE* pbData, DWORD dw
                            WORD* pwOut, const SMFLAGS* pSM) {
   return Run("CTavrixM4::cmdPSO_DEC", [&]() -> LONG {
     if (!pbData && dwLen) return CARD_ERR_ARGUMENT;
+    // With the leading zero the block must fit an extended command (this also
+    // keeps dwLen + 1 from wrapping).
+    if (dwLen >= 0xFFFF) return CARD_ERR_TOO_LONG;
     vexa::SecureBytes block(dwLen + 1);
     block[0] = 0x00;
     if (dwLen) std::memcpy(block.data() + 1, pbData, dwLen);
@@ -179,6 +182,9 @@ LONG CTavrixM4::cmdPSO_ENC(BYTE bEnv, BYTE bKeyRef, const BYTE* pbData, DWORD dw
                            DWORD* pdwOut) {
   return Run("CTavrixM4::cmdPSO_ENC", [&]() -> LONG {
     if (!pbData && dwLen) return CARD_ERR_ARGUMENT;
+    // With the leading zero the block must fit a short command (this also
+    // keeps dwLen + 1 from wrapping).
+    if (dwLen >= vexa::card::kMaxShortData) return CARD_ERR_TOO_LONG;
     vexa::SecureBytes block(dwLen + 1);
     block[0] = 0x00;
     if (dwLen) std::memcpy(block.data() + 1, pbData, dwLen);

@@ -406,6 +406,18 @@ TEST_F(CardM4Test, CommandDataThatCannotBeSentIsRefusedWithoutTraffic) {
   EXPECT_EQ(Sent().back().size(), 5u + 255u);
 }
 
+TEST_F(CardM4Test, DecipherAndEncipherDataTooLongForTheLeadingZeroAreRefused) {
+  const Bytes data(1, 0x11);
+  BYTE out[300];
+  WORD wn = sizeof out;
+  DWORD dn = sizeof out;
+  EXPECT_EQ(m_obj.cmdPSO_DEC(0x01, 0x02, data.data(), 0xFFFFFFFFu, out, &wn), CARD_ERR_TOO_LONG);
+  EXPECT_EQ(m_obj.cmdPSO_DEC(0x01, 0x02, data.data(), 0xFFFFu, out, &wn), CARD_ERR_TOO_LONG);
+  EXPECT_EQ(m_obj.cmdPSO_ENC(0x01, 0x02, data.data(), 0xFFFFFFFFu, out, &dn), CARD_ERR_TOO_LONG);
+  EXPECT_EQ(m_obj.cmdPSO_ENC(0x01, 0x02, data.data(), 255, out, &dn), CARD_ERR_TOO_LONG);
+  EXPECT_TRUE(Sent().empty());
+}
+
 TEST_F(CardM4Test, LengthPrefixedFileLargerThanTheBufferIsRefused) {
   m_card.answers = {Hex("01 00 90 00")};  // a 256-byte file
   BYTE buf[16];
