@@ -6,6 +6,7 @@
 #include <openssl/rand.h>
 #include <openssl/rsa.h>
 
+#include <algorithm>
 #include <memory>
 #include <stdexcept>
 
@@ -116,8 +117,9 @@ std::optional<size_t> UnpadIsoLength(std::span<const uint8_t> d) {
 }
 
 Bytes PadZero(std::span<const uint8_t> data) {
-  Bytes out(data.begin(), data.end());
-  while (out.size() % 8 != 0) out.push_back(0x00);
+  // Made at its final size: growing it would leave copies of the data behind.
+  Bytes out((data.size() + 7) / 8 * 8, 0x00);
+  std::copy(data.begin(), data.end(), out.begin());
   return out;
 }
 

@@ -321,7 +321,9 @@ Bytes CmdPso(Context& ctx, const Command& c) {
     if (c.data.empty()) Refuse(sw::kWrongLength);
     Bytes out{0x00};  // padding indicator: no padding added by the card
     if (k.algo == kAlgo3Des) {
-      Bytes enc = Des3CbcEncrypt(Des3Key(k), PadZero(c.data));
+      Bytes plain = PadZero(c.data);
+      Bytes enc = Des3CbcEncrypt(Des3Key(k), plain);
+      SecureWipe(plain.data(), plain.size());
       out.insert(out.end(), enc.begin(), enc.end());
       return Answer(std::move(out), sw::kOk);
     }
